@@ -1,0 +1,110 @@
+#include "session_reaper/sweep.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <set>
+
+#include "session_reaper/in_use_scan.hpp"
+#include "session_reaper/verbose.hpp"
+
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* d) const { closedir(d); }
+};
+
+// The absolute path by which the kernel names the open directory: exactly
+// the form of other processes' descriptor links, whatever relative path,
+// symbolic link or doubled slash the directory was given by. Falls back to
+// the given text when /proc cannot tell.
+std::string kernel_name(DIR* dir, const std::string& given) {
+  std::string link = "/proc/self/fd/" + std::to_string(dirfd(dir));
+  char target[4096 + 1];
+  ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+  if (n <= 0) return given;
+  target[n] = '\0';
+  return target;
+}
+
+// The candidate path as messages show it: the directory text, "/", the name.
+std::string join(const std::string& dir, const char* name) { return dir + "/" + name; }
+
+// The path a descriptor link shows for an entry of the directory the kernel
+// names kernel_dir ("/" itself has no second slash).
+std::string kernel_path(const std::string& kernel_dir, const char* name) {
+  return kernel_dir == "/" ? kernel_dir + name : kernel_dir + "/" + name;
+}
+
+struct Walk {
+  DIR* dir;
+  const std::string& session_dir;  // as given, for messages
+  const std::string& kernel_dir;   // as the kernel names it, for the in-use lookup
+  const std::set<std::string>& files_in_use;
+  time_t now;
+  int age_limit;
+
+  void examine(const char* name) const {
+    struct stat st;
+    if (fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      int saved = errno;
+      if (verbose || saved != ENOENT)
+        std::cerr << "Warning: failed to stat " << join(session_dir, name) << " : "
+                  << strerror(saved) << '\n';
+      return;
+    }
+    if (!S_ISREG(st.st_mode)) return;
+    if (difftime(now, st.st_ctime) <= static_cast<double>(age_limit)) {
+      if (verbose) std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': not expired yet\n";
+      return;
+    }
+    if (files_in_use.count(kernel_path(kernel_dir, name)) != 0) {
+      if (verbose) std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': still in use\n";
+      return;
+    }
+    remove_file(name);
+  }
+
+  void remove_file(const char* name) const {
+    if (verbose) std::cerr << "INFO: Remove old session file: " << join(session_dir, name) << '\n';
+    if (unlinkat(dirfd(dir), name, 0) != 0 && errno != ENOENT) {
+      int saved = errno;
+      std::cerr << "Warning: failed to remove " << join(session_dir, name) << " : "
+                << strerror(saved) << '\n';
+    }
+  }
+};
+
+}  // namespace
+
+int sweep_session_dir(std::string session_dir, int lifetime_minutes) {
+  return sweep_session_dir(std::move(session_dir), lifetime_minutes, time);
+}
+
+int sweep_session_dir(std::string session_dir, int lifetime_minutes, clock_reader read_clock) {
+  if (!session_dir.empty() && session_dir.back() == '/') session_dir.pop_back();
+
+  std::unique_ptr<DIR, DirCloser> dir(opendir(session_dir.c_str()));
+  if (!dir) {
+    std::cerr << "Error: opendir(" << session_dir << ") failed : " << strerror(errno) << '\n';
+    return 1;
+  }
+  const std::string kernel_dir = kernel_name(dir.get(), session_dir);
+  std::set<std::string> files_in_use;
+  if (collect_files_in_use(kernel_dir, files_in_use) != 0) return 1;
+
+  time_t now = read_clock(nullptr);
+  if (now == static_cast<time_t>(-1)) {
+    std::cerr << "Error: time(NULL) failed : " << strerror(errno) << '\n';
+    return 1;
+  }
+  const Walk walk{dir.get(), session_dir, kernel_dir, files_in_use, now, lifetime_minutes * 60};
+  while (const dirent* e = readdir(dir.get())) walk.examine(e->d_name);
+  return 0;
+}

@@ -1,0 +1,3 @@
+#include "session_reaper/verbose.hpp"
+
+bool verbose = false;
