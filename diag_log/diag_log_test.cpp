@@ -1,0 +1,234 @@
+// Console sinks, threshold and syslog mode of the diagnostic log.  Every
+// case runs in a child process, since the log's state is process-wide.
+#include "diag_log/diag_log.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "diag_log/run_in_child.hpp"
+#include "harness/sandbox.hpp"
+
+namespace {
+
+struct console_case {
+  const char* name;
+  bool initialise;          // false: the built-in defaults
+  const char* destination;  // for diag_log_init
+  int priority;
+  bool to_stderr;
+  bool to_stdout;
+};
+
+class ConsoleSink : public testing::TestWithParam<console_case> {};
+
+TEST_P(ConsoleSink, WritesToTheStreamsOfItsDestination) {
+  const console_case& c = GetParam();
+  child_result r = run_in_child([&] {
+    if (c.initialise)
+      diag_log_init(c.destination, LOG_INFO, LOG_USER, 0, nullptr);
+    diag_log_write(c.priority, "%s %d", "message", 7);
+    return 0;
+  });
+  ASSERT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, c.to_stderr ? "message 7\n" : "");
+  EXPECT_EQ(r.out, c.to_stdout ? "message 7\n" : "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Destinations, ConsoleSink,
+    testing::Values(
+        console_case{"DefaultsError", false, nullptr, LOG_ERR, true, true},
+        console_case{"DefaultsInfo", false, nullptr, LOG_INFO, true, true},
+        console_case{"DefaultsDebugIsAboveThreshold", false, nullptr, LOG_DEBUG, false, false},
+        // The whole priority is compared: facility bits keep it off the console.
+        console_case{"DefaultsFacilityWarning", false, nullptr, LOG_USER | LOG_WARNING, false,
+                     false},
+        console_case{"Console", true, "console", LOG_ERR, true, true},
+        console_case{"ConsoleMixedCase", true, "CoNsOlE", LOG_ERR, true, true},
+        console_case{"Stderr", true, "stderr", LOG_ERR, true, false},
+        console_case{"StderrUpperCase", true, "STDERR", LOG_WARNING, true, false},
+        console_case{"OtherName", true, "stdout", LOG_ERR, false, false},
+        console_case{"EmptyName", true, "", LOG_EMERG, false, false}),
+    [](const testing::TestParamInfo<console_case>& info) { return info.param.name; });
+
+TEST(ConsoleSink, VwriteFormatsEachStreamFromItsOwnArguments) {
+  child_result r = run_in_child([] {
+    diag_log_write(LOG_ERR, "%s=%d %s", "a", 1, "b");
+    diag_log_write(LOG_ERR, "second");
+    return 0;
+  });
+  EXPECT_EQ(r.err, "a=1 b\nsecond\n");
+  EXPECT_EQ(r.out, "a=1 b\nsecond\n");
+}
+
+// The highest severity that a console log configured with `level` writes,
+// with VAREK_LOG_LEVEL set to env_value (or unset when null); -1 for none.
+int console_threshold(int level, const char* env_value) {
+  child_result r = run_in_child([&] {
+    if (env_value != nullptr)
+      setenv("VAREK_LOG_LEVEL", env_value, 1);
+    else
+      unsetenv("VAREK_LOG_LEVEL");
+    diag_log_init("stderr", level, LOG_USER, 0, nullptr);
+    for (int severity = 0; severity <= 7; severity++)
+      diag_log_write(severity, "%d", severity);
+    return 0;
+  });
+  if (r.exit_status != 0)
+    return -2;
+  return r.err.empty() ? -1 : r.err[r.err.size() - 2] - '0';
+}
+
+struct threshold_case {
+  int level;
+  const char* env_value;
+  int expected;
+};
+
+class Threshold : public testing::TestWithParam<threshold_case> {};
+
+TEST_P(Threshold, EnvironmentCanOnlyRaiseIt) {
+  const threshold_case& c = GetParam();
+  EXPECT_EQ(console_threshold(c.level, c.env_value), c.expected)
+      << "level " << c.level << ", VAREK_LOG_LEVEL " << (c.env_value ? c.env_value : "unset");
+}
+
+constexpr int FROM_ENV = DIAG_LOG_LEVEL_FROM_ENV;
+
+INSTANTIATE_TEST_SUITE_P(
+    Levels, Threshold,
+    testing::Values(threshold_case{3, nullptr, 3}, threshold_case{0, nullptr, 0},
+                    threshold_case{7, nullptr, 7},
+                    threshold_case{3 | FROM_ENV, "5", 5},
+                    threshold_case{3 | FROM_ENV, "2", 3},
+                    threshold_case{3 | FROM_ENV, "8", 3},
+                    threshold_case{3 | FROM_ENV, "55", 3},
+                    threshold_case{3 | FROM_ENV, "", 3},
+                    threshold_case{3 | FROM_ENV, "5 ", 3},
+                    threshold_case{0 | FROM_ENV, "7", 7},
+                    // Without the bit the variable is not read.
+                    threshold_case{3, "7", 3},
+                    // Only bits 0 to 2 give the threshold.
+                    threshold_case{0x10 | 2, nullptr, 2}));
+
+TEST(Threshold, SetLevelAloneChangesTheConsoleThreshold) {
+  child_result r = run_in_child([] {
+    diag_log_set_level(LOG_DEBUG);
+    diag_log_write(LOG_DEBUG, "debug");
+    diag_log_set_level(LOG_ERR);
+    diag_log_write(LOG_WARNING, "warning");
+    diag_log_write(LOG_ERR, "error");
+    return 0;
+  });
+  EXPECT_EQ(r.err, "debug\nerror\n");
+}
+
+TEST(Options, ConsoleInitialisationKeepsTheOptionWord) {
+  child_result r = run_in_child([] {
+    if (diag_log_get_options() != LOG_PID)
+      return 1;
+    diag_log_init("console", LOG_INFO, LOG_USER, DIAG_LOG_TRACE_ID | LOG_CONS, nullptr);
+    return diag_log_get_options() == LOG_PID ? 0 : 2;
+  });
+  EXPECT_EQ(r.exit_status, 0);
+}
+
+// Syslog mode, checked against what reaches /dev/log inside a sandbox.
+class SyslogMode : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!box_.ok())
+      GTEST_SKIP() << box_.why();
+    capture_ = std::make_unique<harness::SyslogCapture>();
+  }
+  harness::Sandbox box_;
+  std::unique_ptr<harness::SyslogCapture> capture_;
+};
+
+// Starts syslog mode as program "logroute" with the given options, logs
+// `message` at LOG_ERR, and prints "<pid> <VAREK_LOG_TRACE_ID>".
+child_result log_as_logroute(int options, const char* inherited_id, const std::string& message) {
+  return run_in_child([&] {
+    program_invocation_short_name = const_cast<char*>("logroute");
+    if (inherited_id != nullptr)
+      setenv("VAREK_LOG_TRACE_ID", inherited_id, 1);
+    else
+      unsetenv("VAREK_LOG_TRACE_ID");
+    diag_log_init(nullptr, LOG_INFO, LOG_DAEMON, options, nullptr);
+    diag_log_write(LOG_ERR, "%s", message.c_str());
+    const char* id = getenv("VAREK_LOG_TRACE_ID");
+    std::printf("%ld %s", static_cast<long>(getpid()), id ? id : "(unset)");
+    return diag_log_get_options() == (options | LOG_PID) ? 0 : 1;
+  });
+}
+
+TEST_F(SyslogMode, TraceIdIsMadeFromTheProgramInitialAndPid) {
+  child_result r = log_as_logroute(DIAG_LOG_TRACE_ID, nullptr, "hello");
+  ASSERT_EQ(r.exit_status, 0);
+  std::string pid = r.out.substr(0, r.out.find(' '));
+  EXPECT_EQ(r.out, pid + " L" + pid);
+  auto records = capture_->drain(std::chrono::seconds(2));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].message, "L" + pid + ": hello");
+  EXPECT_EQ(records[0].priority, LOG_DAEMON | LOG_ERR);
+  EXPECT_EQ(records[0].ident, "logroute");
+  EXPECT_EQ(std::to_string(records[0].pid), pid);
+}
+
+TEST_F(SyslogMode, InheritedTraceIdIsCutAndLeftInTheEnvironment) {
+  std::string inherited(100, 'x');
+  child_result r = log_as_logroute(DIAG_LOG_TRACE_ID, inherited.c_str(), "hello");
+  ASSERT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out.substr(r.out.find(' ') + 1), inherited);
+  auto records = capture_->drain(std::chrono::seconds(2));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].message, std::string(63, 'x') + ": hello");
+}
+
+TEST_F(SyslogMode, EmptyInheritedTraceIdIsReplaced) {
+  child_result r = log_as_logroute(DIAG_LOG_TRACE_ID, "", "hello");
+  ASSERT_EQ(r.exit_status, 0);
+  std::string pid = r.out.substr(0, r.out.find(' '));
+  EXPECT_EQ(r.out, pid + " L" + pid);
+}
+
+TEST_F(SyslogMode, WithoutTheTraceBitMessagesGoUnchanged) {
+  child_result r = log_as_logroute(0, "T1", "plain %s");
+  ASSERT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out.substr(r.out.find(' ') + 1), "T1");
+  auto records = capture_->drain(std::chrono::seconds(2));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].message, "plain %s");
+}
+
+TEST_F(SyslogMode, TracedMessageIsCutToItsBuffer) {
+  std::string long_message(10000, 'm');
+  child_result r = log_as_logroute(DIAG_LOG_TRACE_ID, "T1", long_message);
+  ASSERT_EQ(r.exit_status, 0);
+  auto records = capture_->drain(std::chrono::seconds(2));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].message, "T1: " + std::string(8191 - 4, 'm'));
+}
+
+TEST_F(SyslogMode, MaskFiltersBySeverityOnly) {
+  child_result r = run_in_child([] {
+    diag_log_init(nullptr, LOG_WARNING, LOG_USER, 0, "tester");
+    diag_log_write(LOG_INFO, "info");
+    diag_log_write(LOG_USER | LOG_WARNING, "warning");
+    diag_log_set_level(LOG_INFO);
+    diag_log_write(LOG_INFO, "info again");
+    diag_log_write(LOG_DEBUG, "debug");
+    return 0;
+  });
+  ASSERT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out + r.err, "");
+  auto records = capture_->drain(std::chrono::seconds(2));
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].message, "warning");
+  EXPECT_EQ(records[0].ident, "tester");
+  EXPECT_EQ(records[1].message, "info again");
+}
+
+}  // namespace
