@@ -22,13 +22,13 @@ struct DirCloser {
 
 // The absolute path by which the kernel names the open directory: exactly
 // the form of other processes' descriptor links, whatever relative path,
-// symbolic link or doubled slash the directory was given by. Falls back to
-// the given text when /proc cannot tell.
-std::string kernel_name(DIR* dir, const std::string& given) {
+// symbolic link or doubled slash the directory was given by. Empty, with
+// errno set, when /proc cannot tell.
+std::string kernel_name(DIR* dir) {
   std::string link = "/proc/self/fd/" + std::to_string(dirfd(dir));
   char target[4096 + 1];
   ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-  if (n <= 0) return given;
+  if (n <= 0) return "";
   target[n] = '\0';
   return target;
 }
@@ -95,9 +95,16 @@ int sweep_session_dir(std::string session_dir, int lifetime_minutes, clock_reade
     std::cerr << "Error: opendir(" << session_dir << ") failed : " << strerror(errno) << '\n';
     return 1;
   }
-  const std::string kernel_dir = kernel_name(dir.get(), session_dir);
+  const std::string kernel_dir = kernel_name(dir.get());
+  const int name_error = errno;
   std::set<std::string> files_in_use;
-  if (collect_files_in_use(kernel_dir, files_in_use) != 0) return 1;
+  if (collect_files_in_use(kernel_dir.empty() ? session_dir : kernel_dir, files_in_use) != 0) return 1;
+  // A /proc that opens but does not show even our own descriptors cannot
+  // show anyone else's: sweeping then would remove sessions in use.
+  if (kernel_dir.empty()) {
+    std::cerr << "Error: unable to read /proc/self/fd : " << strerror(name_error) << '\n';
+    return 1;
+  }
 
   time_t now = read_clock(nullptr);
   if (now == static_cast<time_t>(-1)) {

@@ -1,0 +1,22 @@
+#!/bin/sh
+# Builds and runs the whole test suite: the default build, the build with
+# AddressSanitizer and UndefinedBehaviorSanitizer, and a bounded run of each
+# fuzz target. Needs root (the end-to-end tests use mount namespaces).
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/setup.sh
+
+jobs=$(nproc)
+for preset in default asan; do
+  echo "== $preset build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  echo "== $preset tests"
+  ctest --preset "$preset" -j "$jobs"
+done
+if [ -f fuzz/CMakeLists.txt ]; then
+  echo "== fuzz targets (${VAREK_FUZZ_SECONDS:-60} s each)"
+  cmake --preset fuzz -DVAREK_FUZZ_SECONDS="${VAREK_FUZZ_SECONDS:-60}" >/dev/null
+  cmake --build --preset fuzz -j "$jobs"
+  ctest --preset fuzz
+fi

@@ -1,0 +1,170 @@
+// sessreap end to end: the built program in a private mount namespace.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "sessreap_run.hpp"
+
+namespace {
+
+using sessreap_test::ctime_of;
+using sessreap_test::frozen_clock_env;
+using sessreap_test::sessreap;
+namespace fs = std::filesystem;
+
+const std::string kUsage = "usage: [-v] <session_dir> <lifetime_minutes>\n";
+const std::string kNotEnough = "Error: not enough arguments.\n" + kUsage;
+const std::string kWarning = "lifetime_minutes must be a positive number, using default 24 instead of ";
+
+struct CommandLineCase {
+  std::vector<std::string> args;
+  int status;
+  std::string out;
+  std::string err;  // exact, or the ending when it starts with "..."
+};
+
+class Sessreap : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!box.ok()) GTEST_SKIP() << box.why();
+    box.make_dirs("/tmp/sess", 0700);
+  }
+  std::string session(const std::string& name) {
+    box.write_file("/tmp/sess/" + name, "x|s:1:\"y\";");
+    return "/tmp/sess/" + name;
+  }
+  harness::Sandbox box;
+};
+
+TEST_F(Sessreap, CommandLineRules) {
+  const CommandLineCase cases[] = {
+      {{}, 1, "", kNotEnough},
+      {{"/tmp/sess"}, 1, "", kNotEnough},
+      {{"-v", "/tmp/sess"}, 1, "", kNotEnough},
+      {{"-h"}, 0, kUsage, ""},
+      {{"-v", "-h", "/tmp/missing", "5"}, 0, kUsage, ""},
+      {{"-h", "-x"}, 0, kUsage, ""},
+      {{"-x", "-h"}, 1, "", "...invalid option -- 'x'\n" + kUsage},
+      {{"-x", "/tmp/missing", "5"}, 1, "", "...invalid option -- 'x'\n" + kUsage},
+      {{"/tmp/sess", "-5"}, 1, "", "...invalid option -- '5'\n" + kUsage},
+      {{"/tmp/sess", "5", "extra"}, 0, "", ""},
+      {{"/tmp/sess", "+10"}, 0, "", ""},
+      {{"--", "/tmp/sess", "-5"}, 0, "", kWarning + "'-5'\n"},
+      {{"/tmp/sess", "-"}, 0, "", kWarning + "'-'\n"},
+      {{"/tmp/sess", ""}, 0, "", kWarning + "''\n"},
+      {{"/tmp/sess", " 5"}, 0, "", kWarning + "' 5'\n"},
+      {{"/tmp/sess", "35791395"}, 0, "", kWarning + "'35791395'\n"},
+      {{"/tmp/sess", "99999999999"}, 0, "", kWarning + "'99999999999'\n"},
+      {{"/tmp/sess", "35791394"}, 0, "", ""},
+      {{"/tmp/missing", "5"}, 1, "", "Error: opendir(/tmp/missing) failed : No such file or directory\n"},
+      {{"/tmp/missing/", "abc"}, 1, "",
+       kWarning + "'abc'\nError: opendir(/tmp/missing) failed : No such file or directory\n"},
+      {{"/", "5"}, 1, "", "Error: opendir() failed : No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    std::string shown;
+    for (const auto& a : c.args) shown += "[" + a + "] ";
+    auto r = sessreap(c.args);
+    EXPECT_EQ(r.exit_status, c.status) << shown;
+    EXPECT_EQ(r.out, c.out) << shown;
+    if (c.err.rfind("...", 0) == 0) {
+      std::string tail = c.err.substr(3);
+      EXPECT_TRUE(r.err.size() >= tail.size() && r.err.ends_with(tail)) << shown << r.err;
+    } else {
+      EXPECT_EQ(r.err, c.err) << shown;
+    }
+  }
+}
+
+TEST_F(Sessreap, OptionsMayFollowTheOperands) {
+  std::string fresh = session("sess_fresh");
+  auto r = sessreap({"/tmp/sess", "5", "-v"});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "INFO: Skip file '/tmp/sess/sess_fresh': not expired yet\n");
+}
+
+TEST_F(Sessreap, RemovesExpiredFilesAndKeepsFreshOnesAtTheExactBoundary) {
+  std::string old_file = session("sess_old");
+  std::string hidden = session(".hidden_old");
+  sleep(2);
+  std::string fresh = session("sess_fresh");
+  time_t t_old = ctime_of(old_file), t_fresh = ctime_of(fresh);
+  ASSERT_GE(t_fresh - t_old, 2);
+
+  // Exactly 60 s after the fresh file: it stays, the older ones go.
+  auto r = sessreap({"/tmp/sess", "1"}, frozen_clock_env(t_fresh + 60));
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "") << "a quiet run writes nothing";
+  EXPECT_FALSE(box.exists(old_file));
+  EXPECT_FALSE(box.exists(hidden));
+  EXPECT_TRUE(box.exists(fresh));
+
+  r = sessreap({"-v", "/tmp/sess", "1"}, frozen_clock_env(t_fresh + 61));
+  EXPECT_EQ(r.err, "INFO: Remove old session file: /tmp/sess/sess_fresh\n");
+  EXPECT_FALSE(box.exists(fresh));
+}
+
+TEST_F(Sessreap, KeepsFilesHeldOpenByARunningProcessHoweverTheDirectoryIsNamed) {
+  std::string held = session("sess_held");
+  auto holder = harness::hold_open({held});
+  box.make_dirs("/tmp/elsewhere");
+  symlink("/tmp/sess", "/tmp/elsewhere/link");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> namings = {
+      {{"-v", "/tmp/sess", "1"}, "/tmp/sess"},
+      {{"-v", "sess/", "1"}, "sess"},                   // relative, run from /tmp
+      {{"-v", "../tmp/./sess", "1"}, "../tmp/./sess"},  // dot components
+      {{"-v", "/tmp/elsewhere/link", "1"}, "/tmp/elsewhere/link"},
+      {{"-v", "/tmp//sess//", "1"}, "/tmp//sess/"},
+  };
+  for (const auto& [args, shown] : namings) {
+    session("sess_unused");
+    auto r = sessreap(args, frozen_clock_env(ctime_of(held) + 3600), "/tmp");
+    EXPECT_EQ(r.exit_status, 0) << shown;
+    EXPECT_TRUE(box.exists(held)) << shown;
+    EXPECT_FALSE(box.exists("/tmp/sess/sess_unused")) << shown;
+    EXPECT_NE(r.err.find("INFO: Session file '/tmp/sess/sess_held' is in use.\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("INFO: Skip file '" + shown + "/sess_held': still in use\n"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("INFO: Remove old session file: " + shown + "/sess_unused\n"), std::string::npos)
+        << r.err;
+  }
+}
+
+TEST_F(Sessreap, NeverRemovesLinksDirectoriesOrPipes) {
+  std::string target = session("sess_target");
+  ASSERT_EQ(symlink("/tmp/sess/sess_target", "/tmp/sess/sess_link"), 0);
+  ASSERT_EQ(mkfifo("/tmp/sess/sess_fifo", 0600), 0);
+  box.write_file("/tmp/sess/sess_dir/sess_inner", "x");
+  auto r = sessreap({"/tmp/sess", "1"}, frozen_clock_env(ctime_of(target) + 3600));
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_FALSE(box.exists(target));
+  for (const char* p : {"/tmp/sess/sess_link", "/tmp/sess/sess_fifo", "/tmp/sess/sess_dir/sess_inner"})
+    EXPECT_TRUE(box.exists(p)) << p;
+}
+
+TEST_F(Sessreap, AFailedRemovalIsReportedButTheSweepSucceeds) {
+  std::string stuck = session("sess_stuck");
+  box.make_read_only("/tmp/sess");
+  auto r = sessreap({"/tmp/sess", "1"}, frozen_clock_env(ctime_of(stuck) + 3600));
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "Warning: failed to remove /tmp/sess/sess_stuck : Read-only file system\n");
+  EXPECT_TRUE(box.exists(stuck));
+}
+
+TEST_F(Sessreap, ABlindProcRemovesNothing) {
+  std::string old_file = session("sess_old");
+  auto env = frozen_clock_env(ctime_of(old_file) + 3600);
+  // An empty file system over /proc opens fine but shows no process: the
+  // run cannot tell open sessions from idle ones and must not guess.
+  box.mount_tmpfs("/proc", "size=4k");
+  auto r = sessreap({"/tmp/sess", "1"}, env);  // the sandbox unmounts it again
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, "Error: unable to read /proc/self/fd : No such file or directory\n");
+  EXPECT_TRUE(box.exists(old_file));
+}
+
+}  // namespace

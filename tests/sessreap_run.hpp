@@ -1,0 +1,40 @@
+// Running the built sessreap in a sandbox, with the clock moved by libfaketime.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "harness/sandbox.hpp"
+
+namespace sessreap_test {
+
+inline const char kLibFaketime[] = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+
+// The environment that freezes the clock at `now`. NO_FAKE_STAT keeps the
+// file times real; the sanitizer runtime must tolerate the preload.
+inline std::vector<std::string> frozen_clock_env(time_t now) {
+  char when[32];
+  struct tm tm;
+  gmtime_r(&now, &tm);
+  strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
+  return {std::string("LD_PRELOAD=") + kLibFaketime, std::string("FAKETIME=") + when, "TZ=UTC",
+          "NO_FAKE_STAT=1", "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"};
+}
+
+inline harness::RunResult sessreap(const std::vector<std::string>& args,
+                                   std::vector<std::string> env = {}, const std::string& cwd = "") {
+  std::vector<std::string> argv{SESSREAP_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return harness::run(argv, {.env = std::move(env), .cwd = cwd});
+}
+
+inline time_t ctime_of(const std::string& path) {
+  struct stat st{};
+  lstat(path.c_str(), &st);
+  return st.st_ctime;
+}
+
+}  // namespace sessreap_test
