@@ -19,6 +19,21 @@ const std::string kUsage = "usage: [-v] <session_dir> <lifetime_minutes>\n";
 const std::string kNotEnough = "Error: not enough arguments.\n" + kUsage;
 const std::string kWarning = "lifetime_minutes must be a positive number, using default 24 instead of ";
 
+// Verbose output without the warnings about processes whose descriptors
+// this run may not read (such as those of other namespaces' init), which
+// depend on the machine.
+std::string without_readlink_warnings(const std::string& err) {
+  std::string kept, line;
+  for (size_t at = 0; at < err.size();) {
+    size_t end = err.find('\n', at);
+    end = end == std::string::npos ? err.size() : end + 1;
+    line = err.substr(at, end - at);
+    if (line.rfind("Warning: readlink failed on /proc/", 0) != 0) kept += line;
+    at = end;
+  }
+  return kept;
+}
+
 struct CommandLineCase {
   std::vector<std::string> args;
   int status;
@@ -83,7 +98,9 @@ TEST_F(Sessreap, OptionsMayFollowTheOperands) {
   std::string fresh = session("sess_fresh");
   auto r = sessreap({"/tmp/sess", "5", "-v"});
   EXPECT_EQ(r.exit_status, 0);
-  EXPECT_EQ(r.err, "INFO: Skip file '/tmp/sess/sess_fresh': not expired yet\n");
+  EXPECT_EQ(without_readlink_warnings(r.err),
+            "INFO: Session file '/tmp/sess' is in use.\n"
+            "INFO: Skip file '/tmp/sess/sess_fresh': not expired yet\n");
 }
 
 TEST_F(Sessreap, RemovesExpiredFilesAndKeepsFreshOnesAtTheExactBoundary) {
@@ -103,7 +120,9 @@ TEST_F(Sessreap, RemovesExpiredFilesAndKeepsFreshOnesAtTheExactBoundary) {
   EXPECT_TRUE(box.exists(fresh));
 
   r = sessreap({"-v", "/tmp/sess", "1"}, frozen_clock_env(t_fresh + 61));
-  EXPECT_EQ(r.err, "INFO: Remove old session file: /tmp/sess/sess_fresh\n");
+  EXPECT_EQ(without_readlink_warnings(r.err),
+            "INFO: Session file '/tmp/sess' is in use.\n"
+            "INFO: Remove old session file: /tmp/sess/sess_fresh\n");
   EXPECT_FALSE(box.exists(fresh));
 }
 

