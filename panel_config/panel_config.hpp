@@ -32,8 +32,9 @@ struct panel_config {
   int sorted;  // non-zero: the first `count` entries are in strcmp order
 };
 
-// Index of a known variable; 0 and 30 are sentinels.
-enum panel_config_var {
+// Index of a known variable; 0 and 30 are sentinels.  The fixed underlying
+// type makes any int a valid value, so out-of-range indexes can be checked.
+enum panel_config_var : int {
   _MIN_POSSIBLE_VRK_CONF_VAR_NAME = 0,
   VAREK_MAILNAMES_D = 1,
   RBLSMTPD = 2,
