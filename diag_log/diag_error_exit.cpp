@@ -104,6 +104,7 @@ void diag_error_exit_v(int status, const char* format, va_list args) {
     append_system_error(&buffer, &size, length, saved_errno);
   diag_print_message(buffer, status);
   std::free(buffer);
+  errno = saved_errno;  // the caller may go on and look at it
 }
 
 void diag_error_exit(int status, const char* format, ...) {

@@ -105,10 +105,10 @@ const char* panel_config_get(panel_config_var var) {
 
 const char* panel_config_get_by_name(const char* name) {
   // The upper sentinel is not looked up by name.
-  for (int i = 0; i < _MAX_POSSIBLE_VRK_CONF_VAR_NAME; i++)
+  for (int i = 0; name != nullptr && i < _MAX_POSSIBLE_VRK_CONF_VAR_NAME; i++)
     if (std::strcmp(name, KNOWN[i].name) == 0)
       return panel_config_get(static_cast<panel_config_var>(i));
   diag_log_write(LOG_ERR, "variable '%s' was found neither in %s, nor in compile-time defaults",
-                 name, PANEL_CONFIG_PATH);
+                 name != nullptr ? name : "(null)", PANEL_CONFIG_PATH);
   return nullptr;
 }

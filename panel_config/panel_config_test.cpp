@@ -111,6 +111,7 @@ TEST(ProcessWide, GetByNameOfUnknownNamesLogsAndReturnsNull) {
       {"", nullptr},
       {"_MAX_POSSIBLE_VRK_CONF_VAR_NAME", nullptr},
       {"_MIN_POSSIBLE_VRK_CONF_VAR_NAME", "_MIN_POSSIBLE_VRK_CONF_VAR_VALUE"},
+      {nullptr, nullptr},
   };
   for (const by_name_case& c : cases) {
     child_result r = run_in_child([&] {
@@ -122,10 +123,11 @@ TEST(ProcessWide, GetByNameOfUnknownNamesLogsAndReturnsNull) {
       print_logged();
       return 0;
     });
-    EXPECT_EQ(r.exit_status, 0) << c.name;
+    std::string shown = c.name != nullptr ? c.name : "(null)";
+    EXPECT_EQ(r.exit_status, 0) << shown;
     std::string expected = c.expected ? std::string(c.expected) + "|"
-                                      : "(null)|" + unknown_name_message(c.name);
-    EXPECT_EQ(r.out, expected) << c.name;
+                                      : "(null)|" + unknown_name_message(shown);
+    EXPECT_EQ(r.out, expected) << shown;
   }
 }
 
