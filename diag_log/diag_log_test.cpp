@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <string>
 
@@ -111,7 +112,15 @@ INSTANTIATE_TEST_SUITE_P(
                     // Without the bit the variable is not read.
                     threshold_case{3, "7", 3},
                     // Only bits 0 to 2 give the threshold.
-                    threshold_case{0x10 | 2, nullptr, 2}));
+                    threshold_case{0x10 | 2, nullptr, 2}),
+    [](const testing::TestParamInfo<threshold_case>& info) {
+      std::string env = info.param.env_value == nullptr ? "Unset" : info.param.env_value;
+      for (char& c : env)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+          c = '_';
+      return "Level" + std::to_string(info.param.level) + "Env" + env + "_" +
+             std::to_string(info.index);
+    });
 
 TEST(Threshold, SetLevelAloneChangesTheConsoleThreshold) {
   child_result r = run_in_child([] {

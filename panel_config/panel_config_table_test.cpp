@@ -50,7 +50,10 @@ INSTANTIATE_TEST_SUITE_P(Sizes, Growth,
                          testing::Values(growth_case{0, 20}, growth_case{1, 20},
                                          growth_case{20, 20}, growth_case{21, 40},
                                          growth_case{25, 40}, growth_case{41, 80},
-                                         growth_case{200, 320}));
+                                         growth_case{200, 320}),
+                         [](const testing::TestParamInfo<growth_case>& info) {
+                           return std::to_string(info.param.names) + "Names";
+                         });
 
 TEST(Table, PutReplacesInPlaceAndKeepsOrder) {
   table_ptr table = new_table();
