@@ -72,5 +72,6 @@ int main(int, char* argv[])
 
     int error = errno;
     phpgate_syslog(exec_ident(argv), "exec %s:%s", handler, strerror(error));
+    free(handler);
     return error == ENOENT ? exit_exec_not_found : exit_exec_failed;
 }
