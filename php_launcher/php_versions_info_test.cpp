@@ -183,6 +183,8 @@ std::vector<failure_case> failure_cases()
         {"unicode escape", with_handlers(handler_json("\\u0041")), JSON_UNSUPPORTED_UNICODE, 1},
         {"bad skipped literal", "{\"x\":tru,\"php\":[]}", JSON_BOOL_EXPECTED, 0},
         {"bad skipped value", with_handlers(handler_json("a", ",\"x\":+1")), JSON_VALUE_EXPECTED, 1},
+        {"deep nesting in a skipped member", "{\"x\":" + std::string(100000, '[') + "],\"php\":[]}",
+         JSON_NESTING_TOO_DEEP, 0},
         {"third handler fails", with_handlers(good + "," + good + "," + handler_without("type")),
          JSON_REQUIRED_FIELDS_MISSING, 3},
     };

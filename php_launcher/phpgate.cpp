@@ -28,7 +28,7 @@ constexpr int exit_exec_failed = 126;
 // The ini file is only handed on when it can be opened for reading.
 bool ini_file_opens(const char* ini_path)
 {
-    int fd = open(ini_path, O_RDONLY | O_CLOEXEC);
+    int fd = open(ini_path, O_RDONLY);
     if (fd == -1) {
         const char* why = strerror(errno);
         phpgate_syslog(phpgate_ident, "%s:%s", ini_path, why);
