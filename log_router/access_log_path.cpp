@@ -1,0 +1,78 @@
+#include "log_router/access_log_path.hpp"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "panel_config/panel_config.hpp"
+
+namespace {
+
+bool path_exists(const char* path) {
+  struct stat st;
+  return stat(path, &st) == 0;
+}
+
+// "." and ".." would name the system directory itself or the virtual-hosts
+// directory above it, so they never count as a domain.
+bool is_dot_name(const char* candidate) {
+  return std::strcmp(candidate, ".") == 0 || std::strcmp(candidate, "..") == 0;
+}
+
+// The parent-domain candidate after `candidate`, or null when there is none
+// (no dot, or nothing after the first dot).
+const char* next_candidate(const char* candidate) {
+  const char* dot = std::strchr(candidate, '.');
+  if (dot == nullptr || dot[1] == '\0') return nullptr;
+  return dot + 1;
+}
+
+bool domain_dir_exists(const char* vhosts_dir, const char* candidate) {
+  if (is_dot_name(candidate)) return false;
+  char* dir = asprintf_or_exit("%s/system/%s", vhosts_dir, candidate);
+  bool exists = path_exists(dir);
+  std::free(dir);
+  return exists;
+}
+
+}  // namespace
+
+char* asprintf_or_exit(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  char* text = nullptr;
+  int length = vasprintf(&text, format, args);
+  va_end(args);
+  if (length < 0) {
+    diag_error_exit(1, "Cannot allocate memory: %s", std::strerror(errno));
+    std::abort();  // not reached: status 1 always ends the process
+  }
+  return text;
+}
+
+char* resolve_domain_log_path(const char* vhosts_dir, const char* vhost, bool ssl) {
+  if (vhost[0] == '\0' || std::strchr(vhost, '/') != nullptr) return nullptr;
+  const char* candidate = vhost;
+  while (!domain_dir_exists(vhosts_dir, candidate)) {
+    candidate = next_candidate(candidate);
+    if (candidate == nullptr) return nullptr;
+  }
+  // The first existing domain decides: without its logs directory the
+  // server-wide log is used and parent domains are not tried.
+  char* logs_dir = asprintf_or_exit("%s/system/%s/logs", vhosts_dir, candidate);
+  char* path = nullptr;
+  if (path_exists(logs_dir))
+    path = asprintf_or_exit("%s/%s", logs_dir, ssl ? "access_ssl_log" : "access_log");
+  std::free(logs_dir);
+  return path;
+}
+
+char* resolve_access_log_path(const char* vhost, bool ssl) {
+  char* path = resolve_domain_log_path(panel_config_get(HTTPD_VHOSTS_D), vhost, ssl);
+  if (path != nullptr) return path;
+  return asprintf_or_exit("%s/access_log", panel_config_get(HTTPD_LOG_D));
+}

@@ -1,0 +1,26 @@
+// The router's line loop: splits tagged access-log lines read from an input
+// descriptor into per-domain log files.
+//
+// Each input line is "<vhost>@@<port>@@<log line>"; the log line, newline
+// included, is appended to the file that the host name and the port lead
+// to (see log_target.hpp).  A line without two separators among its first
+// 4095 bytes is skipped whole.  A log line of any length is copied to the
+// file as it arrives, so memory stays bounded.  Lines of one key that are
+// already in the input buffer go out in one write; nothing is held back
+// waiting for more input.
+#pragma once
+
+#include <cstddef>
+
+#include "log_router/log_target.hpp"
+
+// Bytes read at a time.
+constexpr std::size_t LOG_ROUTER_BUFFER_SIZE = 4096;
+// The two tags of a line must end within this many bytes of its start.
+constexpr std::size_t LOG_ROUTER_TAG_LIMIT = LOG_ROUTER_BUFFER_SIZE - 1;
+
+// Routes the lines of input_fd until its end, a read error or, after a stop
+// signal, until the input holds nothing more (see input_stream.hpp); then
+// closes the log file.  extra_ssl_port may be null.  Returns the exit
+// status, 0.
+int log_router_run(int input_fd, const char* extra_ssl_port, log_path_resolver resolve);

@@ -1,0 +1,342 @@
+#include "log_router/log_router.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdarg>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "diag_log/diag_log.hpp"
+#include "log_router/input_stream.hpp"
+#include "log_router/test_tree.hpp"
+
+namespace {
+
+// The resolver under test maps each key to a file of its own in a scratch
+// directory, so that routing is checked apart from path resolution:
+//   "" -> server-wide; "missing*" -> a path in a missing directory;
+//   "full" -> /dev/full; anything else -> "<vhost>.ssl" or "<vhost>.plain".
+//   Host names too long for a file name share "long<length>".
+std::string scratch_root;
+int resolve_calls = 0;
+
+std::string file_name_for(const std::string& vhost, bool ssl) {
+  if (vhost.empty()) return "server-wide";
+  std::string name = vhost.size() > 200 ? "long" + std::to_string(vhost.size()) : vhost;
+  return name + (ssl ? ".ssl" : ".plain");
+}
+
+char* scratch_resolver(const char* vhost, bool ssl) {
+  ++resolve_calls;
+  std::string path;
+  if (std::strncmp(vhost, "missing", 7) == 0) {
+    path = scratch_root + "/missing-dir/" + vhost;
+  } else if (std::strcmp(vhost, "full") == 0) {
+    path = "/dev/full";
+  } else {
+    path = scratch_root + "/" + file_name_for(vhost, ssl);
+  }
+  return strdup(path.c_str());
+}
+
+// Messages that go through the diagnostic log, captured.
+std::mutex messages_lock;
+std::vector<std::string> messages;
+
+void capture_message(int priority, const char* format, ...) {
+  char text[8192];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  std::lock_guard<std::mutex> hold(messages_lock);
+  messages.push_back(std::to_string(priority) + " " + text);
+}
+
+std::vector<std::string> captured() {
+  std::lock_guard<std::mutex> hold(messages_lock);
+  return messages;
+}
+
+using file_map = std::map<std::string, std::string>;
+
+class Router : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    scratch_root = tree.path("");
+    scratch_root.pop_back();
+    resolve_calls = 0;
+    messages.clear();
+    saved_sink = diag_log_write;
+    diag_log_write = capture_message;
+  }
+  void TearDown() override { diag_log_write = saved_sink; }
+
+  // Routes input read from a file (pieces of up to the buffer size).
+  int route(const std::string& input, const char* extra_port = nullptr) {
+    tree.write("input", input);
+    int fd = open(tree.path("input").c_str(), O_RDONLY);
+    int status = log_router_run(fd, extra_port, scratch_resolver);
+    close(fd);
+    std::filesystem::remove(tree.path("input"));
+    return status;
+  }
+
+  // Routes input written to a pipe in pieces of the given sizes (cycled).
+  int route_in_pieces(const std::string& input, const std::vector<std::size_t>& sizes) {
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    std::thread writer([&] {
+      std::size_t at = 0;
+      for (std::size_t i = 0; at < input.size(); ++i) {
+        std::size_t n = std::min(sizes[i % sizes.size()], input.size() - at);
+        EXPECT_EQ(write(fds[1], input.data() + at, n), static_cast<ssize_t>(n));
+        at += n;
+      }
+      close(fds[1]);
+    });
+    int status = log_router_run(fds[0], nullptr, scratch_resolver);
+    writer.join();
+    close(fds[0]);
+    return status;
+  }
+
+  file_map files() const {
+    file_map found;
+    for (const auto& entry : std::filesystem::directory_iterator(scratch_root))
+      if (entry.is_regular_file())
+        found[entry.path().filename()] = tree.read(entry.path().filename());
+    return found;
+  }
+
+  test_tree tree;
+  diag_write_fn saved_sink = nullptr;
+};
+
+struct routing_case {
+  const char* what;
+  std::string input;
+  const char* extra_port;
+  file_map expected;
+};
+
+}  // namespace
+
+TEST_F(Router, RoutesEveryKindOfLine) {
+  const routing_case cases[] = {
+      {"ssl port", "a.example.com@@443@@GET / 200\n", nullptr,
+       {{"a.example.com.ssl", "GET / 200\n"}}},
+      {"plain port", "a.example.com@@80@@GET /\n", nullptr, {{"a.example.com.plain", "GET /\n"}}},
+      {"extra ssl port", "a@@8443@@x\na@@443@@y\na@@80@@z\n", "8443",
+       {{"a.ssl", "x\ny\n"}, {"a.plain", "z\n"}}},
+      {"no extra port", "a@@8443@@x\n", nullptr, {{"a.plain", "x\n"}}},
+      {"ports are exact texts", "a@@0443@@x\na@@443 @@y\na@@ 443@@z\n", nullptr,
+       {{"a.plain", "x\ny\nz\n"}}},
+      {"fewer than two separators", "none\na@@80@@x\none@@sep\na@@80 only\na@@80@@y\n", nullptr,
+       {{"a.plain", "x\ny\n"}}},
+      {"separators inside the log line", "a@@80@@GET /@@x@@ 200\n", nullptr,
+       {{"a.plain", "GET /@@x@@ 200\n"}}},
+      {"three at-signs", "a@@@80@@x\nb@@@@y\nc@@80@@@@\n", nullptr,
+       {{"a.plain", "x\n"}, {"b.plain", "y\n"}, {"c.plain", "@@\n"}}},
+      {"last line without newline", "a@@80@@x\na@@80@@tail", nullptr, {{"a.plain", "x\ntail"}}},
+      {"empty log lines", "a@@80@@\nb@@80@@", nullptr, {{"a.plain", "\n"}, {"b.plain", ""}}},
+      {"empty input", "", nullptr, {}},
+      {"only blank lines", "\n\n\n", nullptr, {}},
+      {"empty host name", "@@80@@x\n@@443@@y\n", nullptr, {{"server-wide", "x\ny\n"}}},
+      {"host name with a NUL byte", std::string("a\0b@@80@@x\n", 11), nullptr,
+       {{"server-wide", "x\n"}}},
+      {"carriage return and binary bytes kept", std::string("a@@80@@x\r\0\xff\n", 13), nullptr,
+       {{"a.plain", std::string("x\r\0\xff\n", 5)}}},
+  };
+  for (const routing_case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const auto& entry : std::filesystem::directory_iterator(scratch_root))
+      std::filesystem::remove(entry.path());
+    EXPECT_EQ(route(c.input, c.extra_port), 0);
+    EXPECT_EQ(files(), c.expected);
+  }
+  EXPECT_TRUE(captured().empty());
+}
+
+TEST_F(Router, ResolvesOnEveryKeyChangeOnly) {
+  const struct {
+    const char* input;
+    int resolutions;
+  } cases[] = {
+      {"A@@80@@1\nB@@80@@2\nA@@80@@3\nB@@80@@4\n", 4},
+      {"A@@80@@1\nA@@80@@2\nA@@80@@3\n", 1},
+      {"A@@80@@1\nA@@443@@2\nA@@80@@3\n", 3},
+      {"A@@80@@1\nbroken line\nA@@80@@2\n", 1},
+      // Two unknown hosts that share a file still count as two keys.
+      {"@@80@@1\n@@443@@2\n", 2},
+  };
+  for (const auto& c : cases) {
+    resolve_calls = 0;
+    route(c.input);
+    EXPECT_EQ(resolve_calls, c.resolutions) << c.input;
+  }
+  EXPECT_EQ(tree.read("A.plain"), "1\n3\n" "1\n2\n3\n" "1\n3\n" "1\n2\n");
+}
+
+TEST_F(Router, FailedOpenDropsLineReportsPathOnceAndRetries) {
+  route("A@@80@@1\nmissing@@80@@2\nA@@80@@3\nmissing@@80@@4\nmissing@@80@@5\nA@@80@@6\n");
+  EXPECT_EQ(tree.read("A.plain"), "1\n3\n6\n");
+  EXPECT_EQ(resolve_calls, 6);  // a failed open leaves no key behind
+  std::vector<std::string> expected = {"3 Lost access log lines: cannot open " + scratch_root +
+                                       "/missing-dir/missing: No such file or directory"};
+  EXPECT_EQ(captured(), expected);
+}
+
+TEST_F(Router, EachFailingPathIsReportedOnce) {
+  route("missing1@@80@@a\nmissing2@@80@@b\nmissing1@@80@@c\nmissing2@@80@@d\n");
+  EXPECT_EQ(captured().size(), 2u);
+}
+
+TEST_F(Router, FailedWriteIsReportedOncePerPath) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  route("full@@80@@a\nfull@@80@@b\nA@@80@@c\nfull@@80@@d\n");
+  std::vector<std::string> expected = {
+      "3 Lost access log lines: cannot write /dev/full: No space left on device"};
+  EXPECT_EQ(captured(), expected);
+  EXPECT_EQ(tree.read("A.plain"), "c\n");
+}
+
+// A path that failed and worked again is reported again when it fails anew.
+TEST_F(Router, PathThatWorksAgainIsReportedAgain) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::thread router([&] { log_router_run(fds[0], nullptr, scratch_resolver); });
+  auto feed_and_wait = [&](const std::string& line, auto done) {
+    ASSERT_EQ(write(fds[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    for (int i = 0; i < 500 && !done(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_TRUE(done()) << line;
+  };
+  std::string log = "missing-dir/missing";
+  feed_and_wait("missing@@80@@1\n", [] { return captured().size() == 1; });
+  tree.make_dirs("missing-dir");
+  feed_and_wait("other@@80@@x\nmissing@@80@@2\n", [&] { return tree.read(log) == "2\n"; });
+  std::filesystem::remove_all(tree.path("missing-dir"));
+  feed_and_wait("other@@80@@y\nmissing@@80@@3\n", [] { return captured().size() == 2; });
+  close(fds[1]);
+  router.join();
+  close(fds[0]);
+  EXPECT_EQ(captured()[0], captured()[1]);
+}
+
+TEST_F(Router, LongLinesAreNeverCutOrSplit) {
+  auto tagged = [](const std::string& vhost, const std::string& body) {
+    return vhost + "@@80@@" + body + "\n";
+  };
+  std::string huge(1 << 20, 'h');
+  std::string body4096(4096, 'b');
+  // A host name that makes the tags end exactly at the limit, and one past.
+  std::string at_limit(LOG_ROUTER_TAG_LIMIT - 6, 'L');
+  std::string past_limit(LOG_ROUTER_TAG_LIMIT - 5, 'P');
+  std::string untagged(5000, 'u');
+  std::string input = tagged("a", huge) + tagged("a", body4096) + tagged(at_limit, "fits") +
+                      tagged(past_limit, "dropped") + untagged + "x@@80@@fake\n" +
+                      tagged("b", "after") + tagged("a", "");
+  route(input);
+  EXPECT_EQ(tree.read("a.plain"), huge + "\n" + body4096 + "\n" + "\n");
+  EXPECT_EQ(tree.read(file_name_for(at_limit, false)), "fits\n");
+  EXPECT_EQ(tree.read("b.plain"), "after\n");
+  EXPECT_FALSE(tree.exists(file_name_for(past_limit, false)));
+  EXPECT_FALSE(tree.exists("x.plain"));
+}
+
+namespace {
+
+// The routing that any split of the input into reads must give.
+file_map expected_routing(const std::string& input) {
+  file_map out;
+  std::size_t start = 0;
+  while (start < input.size()) {
+    std::size_t newline = input.find('\n', start);
+    std::size_t end = newline == std::string::npos ? input.size() : newline + 1;
+    std::string head = input.substr(start, std::min(end - start, LOG_ROUTER_TAG_LIMIT));
+    std::size_t first = head.find("@@");
+    std::size_t second = first == std::string::npos ? first : head.find("@@", first + 2);
+    if (second != std::string::npos) {
+      bool ssl = head.substr(first + 2, second - first - 2) == "443";
+      out[file_name_for(head.substr(0, first), ssl)] += input.substr(start + second + 2, end - start - second - 2);
+    }
+    start = end;
+  }
+  return out;
+}
+
+// "" when equal, else the first file whose content differs (kept short).
+std::string first_difference(const file_map& actual, const file_map& expected) {
+  for (const auto& [name, content] : expected) {
+    auto found = actual.find(name);
+    if (found == actual.end()) return "missing " + name.substr(0, 80);
+    if (found->second != content)
+      return name.substr(0, 80) + ": " + std::to_string(found->second.size()) + " bytes, expected " +
+             std::to_string(content.size());
+  }
+  if (actual.size() != expected.size()) return "unexpected files";
+  return "";
+}
+
+std::string random_stream(std::mt19937& rng, int lines) {
+  const char* hosts[] = {"a", "b", "c.example.com"};
+  const char* ports[] = {"80", "443"};
+  std::string input;
+  for (int i = 0; i < lines; ++i) {
+    std::size_t length = rng() % 4 == 0 ? rng() % 9000 : rng() % 200;
+    std::string body(length, 'x');
+    for (char& ch : body) ch = "abc@ \t"[rng() % 6];
+    switch (rng() % 8) {
+      case 0: input += body; break;                                  // no tags
+      case 1: input += std::string(rng() % 4100, 'h') + "@@80@@";  break;  // long host
+      default: input += std::string(hosts[rng() % 3]) + "@@" + ports[rng() % 2] + "@@"; break;
+    }
+    input += body + "\n";
+  }
+  return input;
+}
+
+}  // namespace
+
+TEST_F(Router, AnySplitOfTheInputRoutesTheSame) {
+  std::mt19937 rng(20261208);
+  const std::vector<std::vector<std::size_t>> splits = {
+      {1}, {7, 3, 11}, {4095}, {4096}, {4097}, {100, 5000, 1}, {65536}};
+  for (const auto& sizes : splits) {
+    for (const auto& entry : std::filesystem::directory_iterator(scratch_root))
+      std::filesystem::remove(entry.path());
+    std::string input = random_stream(rng, sizes[0] == 1 ? 60 : 400);
+    route_in_pieces(input, sizes);
+    EXPECT_EQ(first_difference(files(), expected_routing(input)), "") << "pieces of " << sizes[0];
+  }
+}
+
+// With a stop signal pending and the writer still connected, the router
+// routes what the pipe holds and returns instead of waiting for more.
+TEST_F(Router, StopSignalDrainsPipeWithoutWaiting) {
+  auto routed_after_stop = [&] {
+    ASSERT_EQ(input_stream_setup(), 0);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::string input;
+    for (int i = 0; i < 200; ++i) input += "a@@80@@line " + std::to_string(i) + "\n";
+    ASSERT_EQ(write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    kill(getpid(), SIGTERM);  // blocked until the router waits for input
+    int status = log_router_run(fds[0], nullptr, scratch_resolver);
+    bool all_routed = files() == expected_routing(input);
+    std::exit(status == 0 && all_routed ? 0 : 2);
+  };
+  EXPECT_EXIT(routed_after_stop(), ::testing::ExitedWithCode(0), "");
+}

@@ -1,0 +1,409 @@
+// End-to-end tests of the built logroute against its real fixed paths
+// ("/etc/vrk/vrk.conf", "/var/www/vhosts", "/var/log/apache2"), inside the
+// harness's private mount namespace.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness/sandbox.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string VHOSTS = "/var/www/vhosts/system/";
+const std::string SERVER_LOG = "/var/log/apache2/access_log";
+
+std::string domain_log(const std::string& domain, bool ssl = false) {
+  return VHOSTS + domain + "/logs/" + (ssl ? "access_ssl_log" : "access_log");
+}
+
+harness::RunResult logroute(const std::string& input, std::vector<std::string> args = {}) {
+  args.insert(args.begin(), LOGROUTE_PATH);
+  return harness::run(args, {.env = {}, .stdin_data = input});
+}
+
+// Every regular file under dir with its content.
+std::map<std::string, std::string> files_under(const harness::Sandbox& box, const std::string& dir) {
+  std::map<std::string, std::string> found;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it); it.increment(ec))
+    if (it->is_regular_file()) found[it->path().string()] = box.read_file(it->path().string());
+  return found;
+}
+
+// A sandbox with example.com (with logs), nolog.example.com (without) and
+// the web server's log directory.
+class Logroute : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!box.ok()) GTEST_SKIP() << box.why();
+    box.make_dirs(VHOSTS + "example.com/logs");
+    box.make_dirs(VHOSTS + "nolog.example.com");
+    box.make_dirs("/var/log/apache2");
+    before_ = all_files();
+  }
+  // Files under /var/www and /var/log written since the start of the test.
+  std::map<std::string, std::string> routed() const {
+    std::map<std::string, std::string> changed;
+    for (const auto& [path, content] : all_files()) {
+      auto old = before_.find(path);
+      if (old == before_.end() || old->second != content) changed[path] = content;
+    }
+    return changed;
+  }
+  harness::Sandbox box;
+
+ private:
+  std::map<std::string, std::string> all_files() const {
+    auto found = files_under(box, "/var/www");
+    found.merge(files_under(box, "/var/log"));
+    found.merge(files_under(box, "/var/lib/vhosts"));
+    return found;
+  }
+  std::map<std::string, std::string> before_;
+};
+
+const std::string EVERY_KIND_OF_LINE =
+    "a.example.com@@443@@ssl line\n"
+    "example.com@@80@@plain line\n"
+    "shop.example.com@@8443@@extra ssl port\n"
+    "example.com@@0443@@not ssl: leading zero\n"
+    "nolog.example.com@@443@@domain without logs\n"
+    "unknown.test@@443@@unknown host\n"
+    "@@80@@empty host\n"
+    "no separators at all\n"
+    "example.com@@80 one separator\n"
+    "example.com@@80@@GET /a@@b HTTP/1.1\n"
+    "example.com@@80@@last line without newline";
+
+}  // namespace
+
+TEST_F(Logroute, RoutesEveryKindOfLineWithDefaults) {
+  auto r = logroute(EVERY_KIND_OF_LINE, {"8443"});
+  EXPECT_EQ(r.exit_status, 0);
+  // A missing configuration file is retried at every key change, silently.
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  std::map<std::string, std::string> expected = {
+      {domain_log("example.com", true), "ssl line\nextra ssl port\n"},
+      {domain_log("example.com"),
+       "plain line\nnot ssl: leading zero\nGET /a@@b HTTP/1.1\nlast line without newline"},
+      {SERVER_LOG, "domain without logs\nunknown host\nempty host\n"},
+  };
+  EXPECT_EQ(routed(), expected);
+}
+
+TEST_F(Logroute, TakesDirectoriesFromPanelConfiguration) {
+  box.write_file("/etc/vrk/vrk.conf",
+                 "# panel settings\r\n"
+                 "HTTPD_VHOSTS_D\t/var/lib/vhosts   # moved\r\n"
+                 "  HTTPD_LOG_D /var/log/httpd\n"
+                 "BROKEN=line\n");
+  box.make_dirs("/var/lib/vhosts/system/example.com/logs");
+  box.make_dirs("/var/log/httpd");
+  auto r = logroute(EVERY_KIND_OF_LINE);
+  EXPECT_EQ(r.exit_status, 0);
+  // nolog.example.com has no directory of its own in this tree.
+  std::map<std::string, std::string> expected = {
+      {"/var/lib/vhosts/system/example.com/logs/access_ssl_log",
+       "ssl line\ndomain without logs\n"},
+      {"/var/lib/vhosts/system/example.com/logs/access_log",
+       "plain line\nextra ssl port\nnot ssl: leading zero\nGET /a@@b HTTP/1.1\n"
+       "last line without newline"},
+      {"/var/log/httpd/access_log", "unknown host\nempty host\n"},
+  };
+  EXPECT_EQ(routed(), expected);
+}
+
+TEST_F(Logroute, SslPortsAreFourFourThreeAndTheArgument) {
+  const struct {
+    std::vector<std::string> args;
+    const char* port;
+    bool ssl;
+  } cases[] = {
+      {{}, "443", true},          {{}, "8443", false},        {{}, "80", false},
+      {{"8443"}, "8443", true},   {{"8443"}, "443", true},    {{"8443"}, "80", false},
+      {{"8443", "80"}, "80", false},  // further arguments are ignored
+      {{}, " 443", false},        {{}, "443 ", false},        {{}, "", false},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(VHOSTS + "example.com/logs");
+    box.make_dirs(VHOSTS + "example.com/logs");
+    auto r = logroute(std::string("example.com@@") + c.port + "@@line\n", c.args);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(box.read_file(domain_log("example.com", c.ssl)), "line\n")
+        << "port \"" << c.port << "\" with " << c.args.size() << " argument(s)";
+    EXPECT_FALSE(box.exists(domain_log("example.com", !c.ssl)));
+  }
+}
+
+TEST_F(Logroute, ParentDomainsAndFallback) {
+  box.make_dirs(VHOSTS + "shop.example.org");  // a domain without logs
+  box.make_dirs(VHOSTS + "example.org/logs");
+  const struct {
+    const char* vhost;
+    std::string log;
+  } cases[] = {
+      {"a.b.example.com", domain_log("example.com")},
+      {".example.com", domain_log("example.com")},
+      {"x.shop.example.org", SERVER_LOG},  // first existing domain decides
+      {"example.", SERVER_LOG},
+      {"com", SERVER_LOG},
+      {"EXAMPLE.COM", SERVER_LOG},
+  };
+  for (const auto& c : cases) {
+    for (const auto& [path, content] : routed()) fs::remove(path);
+    logroute(std::string(c.vhost) + "@@80@@x\n");
+    std::map<std::string, std::string> expected = {{c.log, "x\n"}};
+    EXPECT_EQ(routed(), expected) << c.vhost;
+  }
+}
+
+namespace {
+
+// Reads a FIFO session by session: each open by the writer until its close
+// is one session.  Shows how often logroute opened and closed the log.
+class fifo_sessions {
+ public:
+  explicit fifo_sessions(std::string path) : path_(std::move(path)) {
+    mkfifo(path_.c_str(), 0644);
+    reader_ = std::thread([this] { read_sessions(); });
+  }
+  std::vector<std::string> finish() {
+    stopping_ = true;
+    while (!done_) {  // the reader waits in open for a writer: be one
+      int unblock = open(path_.c_str(), O_WRONLY | O_NONBLOCK);
+      if (unblock >= 0) close(unblock);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    reader_.join();
+    return sessions_;
+  }
+
+ private:
+  void read_sessions() {
+    for (;;) {
+      int fd = open(path_.c_str(), O_RDONLY);
+      if (fd < 0) break;
+      std::string session;
+      char chunk[4096];
+      ssize_t n;
+      while ((n = read(fd, chunk, sizeof chunk)) > 0) session.append(chunk, n);
+      close(fd);
+      if (stopping_ && session.empty()) break;
+      sessions_.push_back(session);
+    }
+    done_ = true;
+  }
+  std::string path_;
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> done_{false};
+  std::vector<std::string> sessions_;
+  std::thread reader_;
+};
+
+}  // namespace
+
+TEST_F(Logroute, ReopensOnEveryKeyChangeAndKeepsFileOpenOtherwise) {
+  box.make_dirs(VHOSTS + "b.test/logs");
+  const struct {
+    const char* input;
+    std::vector<std::string> sessions_of_a;
+    const char* b_log;
+  } cases[] = {
+      {"example.com@@80@@1\nb.test@@80@@2\nexample.com@@80@@3\nb.test@@80@@4\n", {"1\n", "3\n"},
+       "2\n4\n"},
+      {"example.com@@80@@1\nexample.com@@80@@2\nexample.com@@80@@3\n", {"1\n2\n3\n"}, ""},
+      {"example.com@@80@@1\nbroken\nexample.com@@80@@2\n", {"1\n2\n"}, ""},
+      // Same vhost, other port: a key change even though the file is the same.
+      {"example.com@@80@@1\nexample.com@@81@@2\n", {"1\n", "2\n"}, ""},
+  };
+  for (const auto& c : cases) {
+    fs::remove(domain_log("example.com"));
+    fs::remove(domain_log("b.test"));
+    fifo_sessions a_log(domain_log("example.com"));
+    auto r = logroute(c.input);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(a_log.finish(), c.sessions_of_a) << c.input;
+    EXPECT_EQ(box.read_file(domain_log("b.test")), c.b_log) << c.input;
+  }
+}
+
+TEST_F(Logroute, FailedOpenDropsLinesReportsOnceAndRetries) {
+  box.make_dirs(domain_log("dir.test"));  // the log file is a directory
+  box.make_dirs(VHOSTS + "ro.test/logs");
+  box.make_read_only(VHOSTS + "ro.test/logs");
+  const struct {
+    const char* domain;
+    const char* error;
+  } cases[] = {{"dir.test", "Is a directory"}, {"ro.test", "Read-only file system"}};
+  for (const auto& c : cases) {
+    fs::remove(domain_log("example.com"));
+    std::string b = std::string(c.domain) + "@@80@@";
+    auto r = logroute("example.com@@80@@1\n" + b + "lost\nexample.com@@80@@2\n" + b + "lost\n" + b +
+                      "lost\nexample.com@@80@@3\n");
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(box.read_file(domain_log("example.com")), "1\n2\n3\n");
+    std::string report =
+        "Lost access log lines: cannot open " + domain_log(c.domain) + ": " + c.error + "\n";
+    EXPECT_EQ(r.err, report);
+    EXPECT_EQ(r.out, report);
+  }
+}
+
+TEST_F(Logroute, CreatesLogsWithModeSixFourFourUnderUmaskAndAppends) {
+  const struct {
+    mode_t umask;
+    int existing_mode;  // -1: no file yet
+    mode_t expected_mode;
+  } cases[] = {
+      {022, -1, 0644}, {0, -1, 0644}, {077, -1, 0600}, {022, 0600, 0600}, {0, 0640, 0640},
+  };
+  for (const auto& c : cases) {
+    std::string log = domain_log("example.com");
+    fs::remove(log);
+    std::string before;
+    if (c.existing_mode >= 0) box.write_file(log, before = "old\n", c.existing_mode);
+    mode_t saved = umask(c.umask);
+    logroute("example.com@@80@@new\n");
+    umask(saved);
+    struct stat st = {};
+    ASSERT_EQ(stat(log.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.expected_mode) << "umask " << std::oct << c.umask;
+    EXPECT_EQ(box.read_file(log), before + "new\n");
+  }
+}
+
+TEST_F(Logroute, LongLinesAreWrittenWholeOrSkippedWhole) {
+  std::string huge(3 << 20, 'x');
+  std::string host_at_limit = std::string(4095 - 6 - 12, 'a') + ".example.com";  // tags end at 4095
+  std::string host_past_limit = "b" + host_at_limit;
+  std::string input = "example.com@@80@@" + huge + "\n" + host_at_limit + "@@80@@fits\n" +
+                      host_past_limit + "@@80@@skipped\n" + std::string(10000, 'u') +
+                      "example.com@@80@@inside a skipped line\n" + "example.com@@80@@after\n";
+  auto r = logroute(input);
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(box.read_file(domain_log("example.com")), huge + "\n" + "fits\n" + "after\n");
+  EXPECT_FALSE(box.exists(SERVER_LOG));
+}
+
+TEST_F(Logroute, HostNamesCannotReachOutsideTheDomainTree) {
+  // Logs directories where "." and ".." candidates would lead.
+  box.make_dirs(VHOSTS + "logs");
+  box.make_dirs("/var/www/vhosts/logs");
+  box.make_dirs("/var/www/logs");
+  box.make_dirs("/var/log/logs");
+  const char* unsafe[] = {"..", ".", "x..", "...", "../..", "../../../log", "example.com/../..",
+                          "example.com/", "/etc", "a/../../../../tmp"};
+  std::string input;
+  for (const char* vhost : unsafe) input += std::string(vhost) + "@@443@@" + vhost + "\n";
+  auto r = logroute(input);
+  EXPECT_EQ(r.exit_status, 0);
+  std::string all_lines;
+  for (const char* vhost : unsafe) all_lines += std::string(vhost) + "\n";
+  std::map<std::string, std::string> expected = {{SERVER_LOG, all_lines}};
+  EXPECT_EQ(routed(), expected);
+  EXPECT_TRUE(files_under(box, "/var/log/logs").empty());
+  EXPECT_TRUE(files_under(box, "/tmp/logs").empty());
+}
+
+TEST_F(Logroute, EmptyOrUnroutableInputOpensNothing) {
+  for (const char* input : {"", "\n", "no tags\n", "one@@tag\n"}) {
+    auto r = logroute(input);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_TRUE(routed().empty()) << input;
+  }
+}
+
+namespace {
+
+// Starts logroute with the read end of a pipe as standard input; the test
+// keeps the write end.
+struct piped_logroute {
+  pid_t pid = -1;
+  int input = -1;
+  piped_logroute() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid = fork();
+    if (pid == 0) {
+      dup2(fds[0], 0);
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(null, 2);
+      close(fds[1]);
+      execl(LOGROUTE_PATH, LOGROUTE_PATH, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[0]);
+    input = fds[1];
+  }
+  ~piped_logroute() {
+    if (input >= 0) close(input);
+    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+  // The wait status, or -1 when it has not ended within the time given.
+  int wait_for_exit(std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        pid = -1;
+        return status;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return -1;
+  }
+};
+
+}  // namespace
+
+// The web server stops its piped loggers with SIGTERM at every restart: what
+// the pipe already holds is still routed, and logroute ends at once with
+// status 0 although the pipe is still open.
+TEST_F(Logroute, StopSignalRoutesWhatThePipeHoldsAndExits) {
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    fs::remove(domain_log("example.com"));
+    piped_logroute p;
+    ASSERT_GT(p.pid, 0);
+    std::string input = "example.com@@80@@before the stop\n";
+    std::string expected = "before the stop\n";
+    ASSERT_EQ(write(p.input, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    // Once the first line is routed, logroute is up and waits for input.
+    for (int i = 0; i < 1000 && box.read_file(domain_log("example.com")) != expected; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    kill(p.pid, SIGSTOP);  // the rest waits in the pipe, unread, when the signal comes
+    std::string held;
+    for (int i = 0; i < 500; ++i) {
+      held += "example.com@@80@@held " + std::to_string(i) + "\n";
+      expected += "held " + std::to_string(i) + "\n";
+    }
+    held += "example.com@@80@@no newline";
+    expected += "no newline";
+    ASSERT_EQ(write(p.input, held.data(), held.size()), static_cast<ssize_t>(held.size()));
+    kill(p.pid, sig);
+    kill(p.pid, SIGCONT);
+    int status = p.wait_for_exit(std::chrono::seconds(10));
+    ASSERT_NE(status, -1) << strsignal(sig) << ": still waiting for input";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << strsignal(sig);
+    EXPECT_EQ(box.read_file(domain_log("example.com")), expected) << strsignal(sig);
+  }
+}
