@@ -1,0 +1,250 @@
+// logroute under a real Apache: the test starts Debian's apache2 with its
+// own configuration on loopback ports, plain and SSL, with name-based
+// virtual hosts that all log through
+//   CustomLog "|logroute <ssl port>" "%v@@%p@@..."
+// and checks that every request's line lands in the right file, once,
+// across a restart, a graceful restart and a stop.  Runs inside the harness
+// sandbox; skipped when apache2, curl or openssl is missing.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness/sandbox.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const std::string APACHE = "/usr/sbin/apache2";
+const std::string MODULES = "/usr/lib/apache2/modules/";
+const std::string CURL = "/usr/bin/curl";
+const std::string OPENSSL = "/usr/bin/openssl";
+const std::string WORK = "/tmp/apache";
+const std::string VHOSTS = "/var/www/vhosts/system/";
+const std::string SERVER_LOG = "/var/log/apache2/access_log";
+
+int free_loopback_port() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof addr;
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
+
+bool accepts_connections(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
+
+template <typename Condition>
+bool wait_until(Condition done, std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// One virtual host as Apache serves it and where its lines must land.
+struct site {
+  std::string name;  // ServerName (and Host header)
+  bool ssl;
+  std::string log;   // the file its lines go to
+};
+
+// Writes the configuration: one vhost per site, all logging through
+// logroute, which Apache starts with the SSL port as argument.
+std::string apache_config(const std::vector<site>& sites, int plain, int ssl) {
+  std::ostringstream c;
+  c << "ServerRoot " << WORK << "\n"
+    << "DefaultRuntimeDir " << WORK << "\n"
+    << "PidFile " << WORK << "/httpd.pid\n"
+    << "ErrorLog " << WORK << "/error.log\n"
+    << "LogLevel warn\n";
+  for (const char* module : {"mpm_event", "authz_core", "ssl", "socache_shmcb"})
+    c << "LoadModule " << module << "_module " << MODULES << "mod_" << module << ".so\n";
+  c << "User www-data\nGroup www-data\n"
+    << "Listen 127.0.0.1:" << plain << "\nListen 127.0.0.1:" << ssl << "\n"
+    << "ServerName localhost\nUseCanonicalName On\n"
+    << "SSLSessionCache none\n"
+    << "DocumentRoot " << WORK << "/htdocs\n"
+    << "<Directory " << WORK << "/htdocs>\n  Require all granted\n</Directory>\n"
+    << "CustomLog \"|" << LOGROUTE_PATH << " " << ssl << "\" \"%v@@%p@@%{local}p %U%q %>s\"\n";
+  for (const site& s : sites) {
+    int port = s.ssl ? ssl : plain;
+    c << "<VirtualHost 127.0.0.1:" << port << ">\n  ServerName " << s.name << ":" << port << "\n";
+    if (s.ssl)
+      c << "  SSLEngine on\n  SSLCertificateFile " << WORK << "/cert.pem\n"
+        << "  SSLCertificateKeyFile " << WORK << "/key.pem\n";
+    c << "</VirtualHost>\n";
+  }
+  return c.str();
+}
+
+class ApacheLogging : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const std::string& tool : {APACHE, CURL, OPENSSL})
+      if (access(tool.c_str(), X_OK) != 0) GTEST_SKIP() << tool << " is not installed";
+    if (!fs::exists(MODULES + "mod_ssl.so")) GTEST_SKIP() << "mod_ssl is not installed";
+    if (!box.ok()) GTEST_SKIP() << box.why();
+    plain = free_loopback_port();
+    ssl = free_loopback_port();
+    while (ssl == plain) ssl = free_loopback_port();
+    sites = {
+        {"alpha.test", false, VHOSTS + "alpha.test/logs/access_log"},
+        {"alpha.test", true, VHOSTS + "alpha.test/logs/access_ssl_log"},
+        {"beta.test", false, VHOSTS + "beta.test/logs/access_log"},
+        {"beta.test", true, VHOSTS + "beta.test/logs/access_ssl_log"},
+        {"shop.alpha.test", true, VHOSTS + "alpha.test/logs/access_ssl_log"},  // parent domain
+        {"nolog.test", false, SERVER_LOG},  // no domain directory: server-wide log
+    };
+    box.make_dirs(VHOSTS + "alpha.test/logs");
+    box.make_dirs(VHOSTS + "beta.test/logs");
+    box.make_dirs("/var/log/apache2");
+    box.make_dirs(WORK + "/htdocs");
+    box.write_file(WORK + "/htdocs/index.html", "ok\n");
+    auto cert = harness::run({OPENSSL, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                              "-subj", "/CN=alpha.test", "-keyout", WORK + "/key.pem", "-out",
+                              WORK + "/cert.pem"});
+    ASSERT_EQ(cert.exit_status, 0) << cert.err;
+    box.write_file(WORK + "/httpd.conf", apache_config(sites, plain, ssl));
+    auto check = harness::run({APACHE, "-t", "-f", WORK + "/httpd.conf"});
+    ASSERT_EQ(check.exit_status, 0) << check.err << check.out;
+  }
+
+  void start_apache() {
+    apache = std::make_unique<harness::Child>(
+        std::vector<std::string>{APACHE, "-f", WORK + "/httpd.conf", "-DFOREGROUND"});
+    wait_until_serving();
+  }
+
+  void wait_until_serving() {
+    ASSERT_TRUE(wait_until([&] { return accepts_connections(plain) && accepts_connections(ssl); }, 15s))
+        << read_text(WORK + "/error.log");
+  }
+
+  // Requests `count` pages of every site; each request carries an id that
+  // its log line shows.
+  void request_all(const std::string& round, int count) {
+    for (const site& s : sites) {
+      int port = s.ssl ? ssl : plain;
+      std::vector<std::string> argv = {CURL, "-sk", "--max-time", "10", "-w", "%{http_code}\n",
+                                       "--resolve", s.name + ":" + std::to_string(port) + ":127.0.0.1"};
+      for (int i = 0; i < count; ++i) {
+        std::string id = round + "-" + s.name + (s.ssl ? "-ssl-" : "-plain-") + std::to_string(i);
+        argv.push_back(std::string(s.ssl ? "https://" : "http://") + s.name + ":" +
+                       std::to_string(port) + "/index.html?id=" + id);
+        expected[s.log].insert(std::to_string(port) + " /index.html?id=" + id + " 200");
+      }
+      auto r = harness::run(argv);
+      ASSERT_EQ(r.exit_status, 0) << s.name << ": " << r.err;
+    }
+  }
+
+  // The log lines of every file that should have some.
+  std::map<std::string, std::multiset<std::string>> logged() const {
+    std::map<std::string, std::multiset<std::string>> found;
+    for (const auto& [path, lines] : expected) {
+      std::istringstream in(read_text(path));
+      std::string line;
+      while (std::getline(in, line)) found[path].insert(line);
+    }
+    return found;
+  }
+
+  std::map<std::string, std::multiset<std::string>> expected_lines() const {
+    std::map<std::string, std::multiset<std::string>> want;
+    for (const auto& [path, lines] : expected) want[path] = {lines.begin(), lines.end()};
+    return want;
+  }
+
+  bool all_logged() const { return logged() == expected_lines(); }
+
+  // The logroute processes that the Apache parent started.
+  std::vector<pid_t> loggers() const {
+    std::vector<pid_t> found;
+    std::string program = fs::canonical(LOGROUTE_PATH).string();
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+      std::error_code ec;
+      if (fs::read_symlink(entry.path() / "exe", ec).string() != program) continue;
+      std::istringstream stat(read_text((entry.path() / "stat").string()));
+      std::string pid, comm, state;
+      pid_t parent = 0;
+      stat >> pid >> comm >> state >> parent;
+      if (apache && parent == apache->pid()) found.push_back(std::stoi(pid));
+    }
+    return found;
+  }
+
+  harness::Sandbox box;
+  int plain = 0, ssl = 0;
+  std::vector<site> sites;
+  std::map<std::string, std::set<std::string>> expected;
+  std::unique_ptr<harness::Child> apache;
+};
+
+}  // namespace
+
+TEST_F(ApacheLogging, EveryLineLandsInItsFileAcrossRestartsAndStop) {
+  ASSERT_NO_FATAL_FAILURE(start_apache());
+  ASSERT_NO_FATAL_FAILURE(request_all("first", 5));
+  ASSERT_TRUE(wait_until([&] { return all_logged(); }, 10s)) << read_text(WORK + "/error.log");
+
+  // Lines waiting unread in the pipe when Apache restarts: the old logroute
+  // gets SIGTERM and must still route them.
+  auto old_loggers = loggers();
+  ASSERT_FALSE(old_loggers.empty());
+  for (pid_t pid : old_loggers) kill(pid, SIGSTOP);
+  ASSERT_NO_FATAL_FAILURE(request_all("held", 5));
+  std::this_thread::sleep_for(300ms);  // the server writes its lines after the response
+  kill(apache->pid(), SIGHUP);         // restart
+  for (pid_t pid : old_loggers) kill(pid, SIGCONT);
+  ASSERT_NO_FATAL_FAILURE(wait_until_serving());
+  EXPECT_TRUE(wait_until([&] { return all_logged(); }, 10s));
+
+  ASSERT_NO_FATAL_FAILURE(request_all("after-restart", 3));
+  kill(apache->pid(), SIGUSR1);  // graceful restart
+  std::this_thread::sleep_for(500ms);
+  ASSERT_NO_FATAL_FAILURE(wait_until_serving());
+  ASSERT_NO_FATAL_FAILURE(request_all("after-graceful", 3));
+  std::this_thread::sleep_for(300ms);
+  apache->stop(SIGTERM);
+  EXPECT_TRUE(wait_until([&] { return all_logged(); }, 10s));
+  EXPECT_EQ(logged(), expected_lines()) << read_text(WORK + "/error.log");
+  EXPECT_EQ(read_text(WORK + "/error.log").find("logroute"), std::string::npos)
+      << read_text(WORK + "/error.log");
+}
