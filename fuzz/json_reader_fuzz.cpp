@@ -1,7 +1,7 @@
-// libFuzzer target for the JSON reader (spec Parts 3.1 and 3.2).
+// libFuzzer target for the JSON reader.
 //
-// Every input is run against an independent model of Part 3.1 written
-// straight from the spec (no tables, no fast paths): after each operation the
+// Every input is run against an independent model of the reader written
+// as plainly as possible (no tables, no fast paths): after each operation the
 // result, the error code, the cursor and the whole text buffer must agree.
 // The text is an exact-size heap copy, so AddressSanitizer sees any read past
 // its NUL.
@@ -37,7 +37,7 @@ namespace {
   } while (0)
 
 // ---------------------------------------------------------------------------
-// Model of Part 3.1 over a std::string that holds the text and its NUL.
+// Model of the reader over a std::string that holds the text and its NUL.
 
 struct Model {
   std::string buf;  // text bytes + terminating NUL
@@ -188,7 +188,7 @@ struct Model {
       if (next(']', JSON_ARRAY_SEPARATOR_EXPECTED) == 1) return code;
     }
   }
-  // Integer readers: the spec defines them through strtoll/strtoull.
+  // Integer readers: defined through strtoll/strtoull.
   template <typename T, typename Convert>
   T read_integer(Convert convert) {
     char* begin_ptr = &buf[pos];
@@ -338,7 +338,7 @@ bool run_op(Subject& s, unsigned op) {
   return r->error_code == JSON_OK;
 }
 
-// Checks json_error_message against what Part 3.2 says about its pieces.
+// Checks json_error_message against what its pieces must be.
 void check_message(const json_reader* r, int err) {
   errno = err;
   const char* message = json_error_message(r);

@@ -1,4 +1,4 @@
-// Reader diagnostics (spec Part 3.2).
+// Reader diagnostics: one line describing the reader's error.
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -8,7 +8,7 @@
 
 namespace {
 
-// The one static buffer of Part 3.2; every call overwrites and returns it.
+// The one static buffer; every call overwrites and returns it.
 char json_error_buffer[JSON_ERROR_BUFFER_SIZE];
 
 constexpr const char* kMessages[] = {
@@ -44,7 +44,7 @@ constexpr const char* kMessages[] = {
 static_assert(sizeof(kMessages) / sizeof(kMessages[0]) == 24, "one message per code 0..23");
 
 constexpr const char* kUnknownMessage = "unknown error code";
-// Message of the reader's own nesting bound (not in the contract's table).
+// Message of the reader's own nesting bound (outside the message table).
 constexpr const char* kNestingMessage =
     "JSON document is nested too deeply (more than 512 levels of arrays and objects).";
 static_assert(JSON_MAX_NESTING_DEPTH == 512, "keep kNestingMessage in step");

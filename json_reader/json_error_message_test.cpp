@@ -1,4 +1,4 @@
-// Part 3.2: json_error_message.
+// json_error_message: the message table, its pieces and the cut.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -69,7 +69,7 @@ TEST(ErrorMessage, EveryCodeOfTheTable) {
   }
 }
 
-TEST(ErrorMessage, SpecExampleCode7) {
+TEST(ErrorMessage, ExampleCode7) {
   Text t("{\"a\":1, \"b\":2,\n  x}");
   ASSERT_EQ(t.data()[17], 'x');
   EXPECT_EQ(message(t, JSON_STRING_EXPECTED, 17),

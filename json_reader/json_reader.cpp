@@ -1,4 +1,4 @@
-// JSON reader context and primitives (spec Part 3.1).
+// JSON reader context and primitives.
 #include "json_reader/json_reader.hpp"
 
 #include <cerrno>
@@ -26,7 +26,7 @@ struct Tables {
   constexpr Tables() : space(), string() {
     for (int c = 0; c < 256; ++c) {
       space[c] = (c == ' ' || (c >= '\t' && c <= '\r')) ? kSpace : 0;
-      // The contract compares a signed 8-bit byte against 0x20, so every byte
+      // The reader compares a signed 8-bit byte against 0x20, so every byte
       // from 0x80 upward counts as a control character.
       if (c == 0) {
         string[c] = kEnd;
@@ -144,7 +144,7 @@ int64_t json_read_int64(json_reader* r) {
     r->error_code = JSON_NUMBER_EXPECTED;
     return value;
   }
-  // The reader never resets errno itself (Part 3.1, Algorithms 5): the caller
+  // The reader never resets errno itself: the caller
   // clears it before a parse.
   if (errno == ERANGE) {
     r->error_code = JSON_NUMBER_OUT_OF_RANGE;

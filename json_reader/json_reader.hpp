@@ -1,12 +1,12 @@
 // json_reader: a small forward-only JSON reader that works in place on a
-// writable, NUL-terminated text (spec Parts 3.1 and 3.2).
+// writable, NUL-terminated text.
 //
-// The interface is the plain procedural one of the contract: plain structs and
+// The interface is a plain procedural one: plain structs and
 // global functions (no namespace, C linkage), errors as numbered codes kept in
 // the reader. No primitive tests or clears `error_code` on entry; the caller
 // tests it after every step and stops at the first non-zero code.
 //
-// Deliberate deviation from Part 3.1 (see json_reader/README.md):
+// Beyond plain JSON skipping (see json_reader/README.md):
 //   Nesting depth is bounded. json_skip_value / json_skip_object /
 //   json_skip_array fail with JSON_NESTING_TOO_DEEP (a code outside 0..23)
 //   when an array or object would open nesting level JSON_MAX_NESTING_DEPTH + 1,
@@ -21,7 +21,7 @@
 extern "C" {
 #endif
 
-// Error codes (Part 3.1 table). `json_reader::error_code` holds one of them.
+// Error codes. `json_reader::error_code` holds one of them.
 enum json_error_code {
   JSON_OK = 0,
   JSON_CONTAINER_ENDED = 1,            // reserved
@@ -48,7 +48,7 @@ enum json_error_code {
   JSON_DUPLICATE_FIELD = 22,           // reserved; message takes error_detail
   JSON_CONSTRAINT_FAILED = 23,         // reserved; message takes error_detail
 
-  // Not in the contract's table: the skip operations' nesting bound.
+  // Outside the numbered table: the skip operations' nesting bound.
   // Deliberately far from 23 so that codes 24.. keep meaning "unknown".
   JSON_NESTING_TOO_DEEP = 100
 };
@@ -70,7 +70,7 @@ typedef struct json_allocator {
   void (*free)(void* user, void* block);
 } json_allocator;
 
-// The reader context. Field names and order are part of the contract.
+// The reader context. Field names and order are part of the interface.
 typedef struct json_reader {
   char* start;               // first character of the text; never changes
   char* cursor;              // next character to read
@@ -101,7 +101,7 @@ int json_read_bool(json_reader* reader);
 // Skips white space, then "null" -> 0; otherwise code 18, returns 18.
 int json_read_null(json_reader* reader);
 
-// strtoll/strtoull with base 0 at the cursor. Codes 4, 5, 6 (see Part 3.1).
+// strtoll/strtoull with base 0 at the cursor. Codes 4, 5, 6.
 int64_t json_read_int64(json_reader* reader);
 uint64_t json_read_uint64(json_reader* reader);  // skips white space; '-' -> code 6
 // As above plus a 32-bit range test (code 5); the cursor goes back on failure.
@@ -147,7 +147,7 @@ int json_peek_string(const json_reader* reader);  // '"'
 int json_peek_object(const json_reader* reader);  // '{'
 int json_peek_array(const json_reader* reader);   // '['
 
-// Part 3.2: one line describing the reader's state (message of the code,
+// One line describing the reader's state (message of the code,
 // offset, character at the cursor, errno). Written into one static buffer of
 // JSON_ERROR_BUFFER_SIZE bytes that every call overwrites and returns. Not
 // thread-safe. Does not change the reader, the text or errno.

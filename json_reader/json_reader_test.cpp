@@ -1,4 +1,4 @@
-// Part 3.1: the reader context and its primitives, grouped by operation. After
+// The reader context and its primitives, grouped by operation. After
 // every failure the code and the cursor position are checked.
 #include "json_reader/json_reader.hpp"
 
@@ -21,7 +21,7 @@ namespace {
 using json_test::Text;
 
 // ---------------------------------------------------------------------------
-// Layout of the contract's plain structs.
+// Layout of the interface's plain structs.
 
 static_assert(std::is_standard_layout_v<json_reader>);
 static_assert(std::is_standard_layout_v<json_allocator>);
@@ -924,7 +924,7 @@ TEST(SkipObjectAndArray, Success) {
 }
 
 // ---------------------------------------------------------------------------
-// Nesting bound (not in Part 3.1: the implementation's own limit).
+// Nesting bound (the reader's own limit).
 
 std::string nested_arrays(int depth) { return std::string(depth, '[') + std::string(depth, ']'); }
 
