@@ -1,0 +1,43 @@
+# Runs at install time (cmake --install, cpack): writes the systemd units,
+# the cron file and the Apache snippets with the path of the installed
+# programs, which is known only now (cmake --install --prefix, cpack's /usr).
+# Set by Packaging.cmake before this script: VAREK_PACKAGING_DIR,
+# VAREK_STAGING_DIR, VAREK_SBINDIR, VAREK_SYSCONFDIR, VAREK_SYSTEMD_UNIT_DIR.
+
+function(varek_full_path out relative)
+  if(IS_ABSOLUTE "${relative}")
+    set(${out} "${relative}" PARENT_SCOPE)
+  else()
+    set(${out} "${CMAKE_INSTALL_PREFIX}/${relative}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+varek_full_path(SBINDIR "${VAREK_SBINDIR}")
+varek_full_path(unit_dir "${VAREK_SYSTEMD_UNIT_DIR}")
+# The configuration directory as GNUInstallDirs places it: /etc for the
+# prefixes / and /usr, PREFIX/etc otherwise.
+if(IS_ABSOLUTE "${VAREK_SYSCONFDIR}")
+  set(etc "${VAREK_SYSCONFDIR}")
+elseif(CMAKE_INSTALL_PREFIX MATCHES "^/(usr/?)?$")
+  set(etc "/${VAREK_SYSCONFDIR}")
+else()
+  set(etc "${CMAKE_INSTALL_PREFIX}/${VAREK_SYSCONFDIR}")
+endif()
+
+# One staging folder per destination, so that two installs at once (cpack
+# and cmake --install) do not write each other's files.
+string(MD5 key "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+set(staging "${VAREK_STAGING_DIR}/${key}")
+
+function(varek_install_configured template destination)
+  get_filename_component(name "${template}" NAME)
+  string(REGEX REPLACE "\\.in$" "" name "${name}")
+  configure_file("${VAREK_PACKAGING_DIR}/${template}" "${staging}/${name}" @ONLY)
+  file(INSTALL DESTINATION "${destination}" TYPE FILE FILES "${staging}/${name}")
+endfunction()
+
+varek_install_configured(systemd/sessreap.service.in "${unit_dir}")
+varek_install_configured(systemd/sessreap.timer.in "${unit_dir}")
+varek_install_configured(cron.d/sessreap.in "${etc}/cron.d")
+varek_install_configured(apache2/vrk-logroute.conf.in "${etc}/apache2/conf-available")
+varek_install_configured(apache2/vrk-phpgate.conf.in "${etc}/apache2/conf-available")

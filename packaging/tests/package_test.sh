@@ -1,0 +1,121 @@
+#!/bin/sh
+# package_test.sh CPACK BUILD_DIR: builds the Debian package, installs it on
+# this machine with dpkg -i, runs each program from its installed path,
+# removes and purges it, and checks that nothing it installed is left.
+#
+# This installs for real, so it is careful: it runs only as root with dpkg;
+# it refuses to start when a package of this name is already installed (it
+# would replace it); and whatever happens, the exit trap purges the package.
+# The programs run in a private mount namespace with an empty /dev, so that
+# phpgate's syslog message stays away from the machine's /dev/log.
+set -u
+cpack=$1 build=$2
+package=varek-server-tools
+
+[ "$(id -u)" -eq 0 ] || { echo "needs root"; exit 77; }
+for tool in dpkg dpkg-deb dpkg-query unshare; do
+  command -v $tool >/dev/null 2>&1 || { echo "$tool is not installed"; exit 77; }
+done
+installed() { dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -qv 'not-installed'; }
+if installed; then
+  echo "$package is already installed on this machine: not touching it"; exit 77
+fi
+
+work=$(mktemp -d) || exit 1
+cleanup() {
+  if installed; then dpkg -P "$package" >/dev/null 2>&1 || echo "WARNING: could not purge $package"; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 2' HUP INT TERM
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# --- build -----------------------------------------------------------------
+( cd "$work" && "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" ) >"$work/cpack.log" 2>&1 \
+  || { cat "$work/cpack.log"; echo "FAIL: cpack"; exit 1; }
+deb=$(ls "$work"/out/${package}_*.deb 2>/dev/null | head -n 1)
+[ -n "$deb" ] || { cat "$work/cpack.log"; echo "FAIL: no package built"; exit 1; }
+
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = "$package" ] || fail "Package: $(field Package)"
+[ "$(field Section)" = admin ] || fail "Section: $(field Section)"
+[ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture: $(field Architecture)"
+field Maintainer | grep -Eq '^[^<]+ <[^@>]+@[^>]+>$' || fail "Maintainer: $(field Maintainer)"
+field Description | head -n 1 | grep -q 'session reaper' || fail "Description: $(field Description)"
+field Depends | grep -q 'libc6' || fail "Depends: $(field Depends)"
+dpkg-deb -I "$deb" conffiles >"$work/conffiles" || fail "no conffiles"
+for f in /etc/cron.d/sessreap /etc/apache2/conf-available/vrk-logroute.conf /etc/apache2/conf-available/vrk-phpgate.conf; do
+  grep -qx "$f" "$work/conffiles" || fail "$f is not a conffile"
+done
+dpkg-deb -c "$deb" >"$work/contents"
+for f in /usr/sbin/sessreap /usr/sbin/phpgate /usr/sbin/logroute \
+         /usr/share/man/man8/sessreap.8.gz /usr/share/man/man8/phpgate.8.gz \
+         /usr/share/man/man8/logroute.8.gz /usr/share/man/man5/vrk.conf.5.gz \
+         /usr/lib/systemd/system/sessreap.service /usr/lib/systemd/system/sessreap.timer \
+         /etc/cron.d/sessreap; do
+  grep -q " \.$f\$" "$work/contents" || fail "$f is not in the package"
+done
+# Nothing outside the directories the package is meant to use.
+if grep -Ev ' \./(usr/(sbin|share/man|lib/systemd/system)|etc/(cron\.d|apache2/conf-available))?(/|$)' "$work/contents" \
+   | grep -Ev ' \./(usr|usr/share|usr/lib|usr/lib/systemd|etc|etc/apache2)/$'; then
+  fail "files outside the expected directories (listed above)"
+fi
+
+# --- install ---------------------------------------------------------------
+dpkg -i "$deb" >"$work/dpkg-i.log" 2>&1 || { cat "$work/dpkg-i.log"; fail "dpkg -i"; exit 1; }
+dpkg-query -L "$package" >"$work/files"
+grep -q 'ExecStart=/usr/sbin/sessreap ' /usr/lib/systemd/system/sessreap.service || fail "unit does not name /usr/sbin/sessreap"
+grep -q '/usr/sbin/sessreap /var/lib/php/sessions' /etc/cron.d/sessreap || fail "cron line does not name /usr/sbin/sessreap"
+grep -q 'Define VAREK_SBINDIR /usr/sbin' /etc/apache2/conf-available/vrk-phpgate.conf || fail "Apache snippet does not name /usr/sbin"
+
+# --- run the installed programs, away from the machine's /dev ------------
+sessions=$(mktemp -d) && touch "$sessions/sess_fresh"
+unshare --mount --propagation private sh -c '
+  mount -t tmpfs -o mode=755 none /dev && mknod -m 666 /dev/null c 1 3 || exit 99
+  out=$1
+  /usr/sbin/sessreap -h >"$out/sessreap-h.out" 2>"$out/sessreap-h.err"; echo $? >"$out/sessreap-h.rc"
+  /usr/sbin/sessreap -v "$2" 60 >"$out/sessreap.out" 2>"$out/sessreap.err"; echo $? >"$out/sessreap.rc"
+  env -i VK_CUSTOM_PHP_CGI_INDEX=varek-package-test-no-such-handler /usr/sbin/phpgate \
+    >"$out/phpgate.out" 2>"$out/phpgate.err" </dev/null; echo $? >"$out/phpgate.rc"
+  /usr/sbin/logroute </dev/null >"$out/logroute.out" 2>"$out/logroute.err"; echo $? >"$out/logroute.rc"
+  MANWIDTH=80 man -l /usr/share/man/man8/sessreap.8.gz >"$out/man.out" 2>&1; echo $? >"$out/man.rc"
+' package-test "$work" "$sessions"
+[ $? -eq 0 ] || fail "could not run the programs in a private namespace"
+expect() { # name rc stdout-text(or -) stderr-text(or -)
+  [ "$(cat "$work/$1.rc" 2>/dev/null)" = "$2" ] || fail "$1: status $(cat "$work/$1.rc" 2>/dev/null), expected $2"
+  if [ "$3" = - ]; then [ ! -s "$work/$1.out" ] || fail "$1 wrote on stdout: $(cat "$work/$1.out")"
+  else grep -qF -- "$3" "$work/$1.out" || fail "$1: stdout lacks '$3': $(cat "$work/$1.out")"; fi
+  if [ "$4" = - ]; then [ ! -s "$work/$1.err" ] || fail "$1 wrote on stderr: $(cat "$work/$1.err")"
+  else grep -qF -- "$4" "$work/$1.err" || fail "$1: stderr lacks '$4': $(cat "$work/$1.err")"; fi
+}
+expect sessreap-h 0 "usage: [-v] <session_dir> <lifetime_minutes>" -
+expect sessreap 0 - "INFO: Skip file '$sessions/sess_fresh': not expired yet"
+[ -f "$sessions/sess_fresh" ] || fail "sessreap removed a fresh session file"
+rm -rf "$sessions"
+expect phpgate 1 - -
+expect logroute 0 - -
+# Minimal images (Docker's Debian) tell dpkg not to install manuals at all.
+if [ -f /usr/share/man/man8/sessreap.8.gz ]; then
+  [ "$(cat "$work/man.rc")" = 0 ] && grep -q 'sessreap' "$work/man.out" || fail "man -l: $(cat "$work/man.out")"
+elif ! cat /etc/dpkg/dpkg.cfg /etc/dpkg/dpkg.cfg.d/* 2>/dev/null | grep -q '^path-exclude.*/usr/share/man'; then
+  fail "the manuals were not installed"
+fi
+
+# --- remove, then purge ------------------------------------------------------
+dpkg -r "$package" >"$work/dpkg-r.log" 2>&1 || { cat "$work/dpkg-r.log"; fail "dpkg -r"; }
+for f in /usr/sbin/sessreap /usr/sbin/phpgate /usr/sbin/logroute /usr/lib/systemd/system/sessreap.timer; do
+  [ ! -e "$f" ] || fail "$f left after dpkg -r"
+done
+[ -f /etc/cron.d/sessreap ] || fail "dpkg -r removed the conffile /etc/cron.d/sessreap"
+dpkg -P "$package" >"$work/dpkg-P.log" 2>&1 || { cat "$work/dpkg-P.log"; fail "dpkg -P"; }
+installed && fail "$package still known to dpkg after purge"
+# Every file the package had is gone (directories shared with others stay).
+while read -r f; do
+  [ -d "$f" ] && continue
+  [ ! -e "$f" ] && [ ! -L "$f" ] || fail "$f left after purge"
+  [ ! -e "$f.dpkg-old" ] && [ ! -e "$f.dpkg-dist" ] || fail "$f.dpkg-* left after purge"
+done <"$work/files"
+
+[ $failures -eq 0 ] || { echo "$failures failure(s)"; exit 1; }
+echo "package $(basename "$deb") built, installed, run and purged"
