@@ -1,0 +1,116 @@
+/* The least a router can do under logroute's rules: the system calls of a
+ * key change at every change of host, on paths worked out in advance, and
+ * one write per run of lines of one host within a read.
+ *
+ *   keyswitch VHOSTS_DIR HOST...  < tagged input
+ *
+ * At each change of host: stat "<VHOSTS_DIR>/system/<host>", stat its "logs"
+ * directory, close the open file, open "logs/access_log" with
+ * O_WRONLY|O_CREAT|O_APPEND (mode 0644).  The log lines (the text after the
+ * two tags) of a run are written with one write, or one writev when the run
+ * has several lines, so nothing is copied.  When the host changes at every
+ * line, that is per line exactly stat, stat, close, open, write.  The host
+ * of a line is picked among HOST... by comparing names; there is no other
+ * parsing, allocation or checking.  Reads standard input in 128 KiB pieces;
+ * lines must be shorter than that.
+ */
+#define _GNU_SOURCE
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#define BUFFER_SIZE (128 * 1024)
+#define MAX_HOSTS 64
+#define MAX_PIECES 1024
+
+struct host {
+  const char* name;
+  size_t length;
+  char* domain_dir;
+  char* logs_dir;
+  char* log_file;
+};
+
+static struct iovec pieces[MAX_PIECES];
+static int piece_count = 0;
+
+static void write_run(int fd) {
+  if (piece_count == 1 && write(fd, pieces[0].iov_base, pieces[0].iov_len) < 0) exit(1);
+  if (piece_count > 1 && writev(fd, pieces, piece_count) < 0) exit(1);
+  piece_count = 0;
+}
+
+static char* join(const char* a, const char* b, const char* c) {
+  size_t size = strlen(a) + strlen(b) + strlen(c) + 1;
+  char* text = malloc(size);
+  if (text == NULL) exit(1);
+  snprintf(text, size, "%s%s%s", a, b, c);
+  return text;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 3 || argc - 2 > MAX_HOSTS) {
+    fprintf(stderr, "usage: keyswitch VHOSTS_DIR HOST...\n");
+    return 2;
+  }
+  struct host hosts[MAX_HOSTS];
+  int host_count = argc - 2;
+  char* system_dir = join(argv[1], "/system/", "");
+  for (int i = 0; i < host_count; ++i) {
+    hosts[i].name = argv[i + 2];
+    hosts[i].length = strlen(argv[i + 2]);
+    hosts[i].domain_dir = join(system_dir, argv[i + 2], "");
+    hosts[i].logs_dir = join(hosts[i].domain_dir, "/logs", "");
+    hosts[i].log_file = join(hosts[i].logs_dir, "/access_log", "");
+  }
+
+  static char data[BUFFER_SIZE];
+  size_t held = 0;
+  int fd = -1;
+  struct host* current = NULL;
+  for (;;) {
+    ssize_t n = read(STDIN_FILENO, data + held, sizeof data - held);
+    if (n <= 0) break;
+    held += (size_t)n;
+    size_t start = 0;
+    for (;;) {
+      char* newline = memchr(data + start, '\n', held - start);
+      if (newline == NULL) break;
+      size_t end = (size_t)(newline - data) + 1;
+      char* line = data + start;
+      char* first = memmem(line, end - start, "@@", 2);
+      char* second = first ? memmem(first + 2, (size_t)(data + end - first - 2), "@@", 2) : NULL;
+      if (second != NULL) {
+        size_t length = (size_t)(first - line);
+        struct host* h = NULL;
+        for (int i = 0; i < host_count && h == NULL; ++i)
+          if (hosts[i].length == length && memcmp(hosts[i].name, line, length) == 0) h = &hosts[i];
+        if (h != NULL && h != current) {
+          write_run(fd);
+          struct stat st;
+          stat(h->domain_dir, &st);
+          stat(h->logs_dir, &st);
+          if (fd >= 0) close(fd);
+          fd = open(h->log_file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+          if (fd < 0) return 1;
+          current = h;
+        }
+        if (h != NULL) {
+          pieces[piece_count].iov_base = second + 2;
+          pieces[piece_count].iov_len = (size_t)(data + end - second - 2);
+          if (++piece_count == MAX_PIECES) write_run(fd);
+        }
+      }
+      start = end;
+    }
+    write_run(fd);
+    memmove(data, data + start, held - start);
+    held -= start;
+  }
+  if (fd >= 0) close(fd);
+  return 0;
+}
