@@ -72,7 +72,7 @@ median() { sort -n | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] 
 [ -f "$faketime_lib" ] || { echo "libfaketime is missing (apt-get install faketime)" >&2; exit 1; }
 
 printf '%-9s %-10s %12s %9s  %s\n' files program median_ms vs_floor correct
-for n in 10000 100000; do
+for n in ${SIZES:-10000 100000}; do
   declare -A times=() verdict=()
   for r in $(seq 1 "$rounds"); do
     for tool in floor peer sessreap; do

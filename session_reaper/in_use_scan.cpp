@@ -22,29 +22,58 @@ bool is_dot_or_dotdot(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// Opens /proc/<process>/fd relative to the open /proc.
-Dir open_fd_dir(int proc_fd, const char* process) {
-  std::string path = std::string(process) + "/fd";
-  int fd = openat(proc_fd, path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  DIR* d = fdopendir(fd);
-  if (d == nullptr) close(fd);
-  return Dir(d);
-}
+// A descriptor directory read whole with getdents64: one open, two reads
+// and a close per process, where a directory stream would add an fstat and
+// two fcntl calls. The scan visits every process of the machine, so this
+// is most of its cost.
+class FdDir {
+ public:
+  FdDir(int proc_fd, const char* process) {
+    std::string path = std::string(process) + "/fd";
+    fd_ = openat(proc_fd, path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  }
+  ~FdDir() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FdDir(const FdDir&) = delete;
+  FdDir& operator=(const FdDir&) = delete;
+  int fd() const { return fd_; }
+
+  // The next entry's name, or null at the end (or on a read error).
+  const char* next() {
+    if (at_ == filled_) {
+      ssize_t n = getdents64(fd_, buffer_, sizeof buffer_);
+      if (n <= 0) return nullptr;
+      filled_ = static_cast<size_t>(n);
+      at_ = 0;
+    }
+    const auto* e = reinterpret_cast<const dirent64*>(buffer_ + at_);
+    at_ += e->d_reclen;
+    return e->d_name;
+  }
+
+ private:
+  int fd_ = -1;
+  alignas(dirent64) char buffer_[16384];
+  size_t filled_ = 0, at_ = 0;
+};
 
 void scan_process(int proc_fd, const char* process, const std::string& session_dir,
                   std::set<std::string>& files_in_use) {
-  Dir fds = open_fd_dir(proc_fd, process);
-  if (!fds) return;
+  FdDir fds(proc_fd, process);
+  if (fds.fd() < 0) return;
   char target[4096 + 1];
-  while (const dirent* e = readdir(fds.get())) {
-    if (is_dot_or_dotdot(e->d_name)) continue;
-    ssize_t n = readlinkat(dirfd(fds.get()), e->d_name, target, sizeof target - 1);
+  while (const char* name = fds.next()) {
+    if (is_dot_or_dotdot(name)) continue;
+    ssize_t n = readlinkat(fds.fd(), name, target, sizeof target - 1);
     if (n <= 0) {
-      int saved = errno;
+      int saved = n == 0 ? 0 : errno;
       if (verbose)
-        std::cerr << "Warning: readlink failed on /proc/" << process << "/fd/" << e->d_name
-                  << " : " << strerror(n == 0 ? 0 : saved) << '\n';
+        std::cerr << "Warning: readlink failed on /proc/" << process << "/fd/" << name << " : "
+                  << strerror(saved) << '\n';
+      // Without the right to inspect the process, none of its links can be
+      // read; quietly, there is nothing more to learn from it.
+      else if (saved == EACCES) return;
       continue;
     }
     target[n] = '\0';
