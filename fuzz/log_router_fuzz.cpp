@@ -1,0 +1,275 @@
+// libFuzzer target for the log router's input handling.
+//
+// Input: one option byte, one chunking byte, then the byte stream that the
+// web server would write (separators, NULs, long lines, no last newline:
+// anything). The stream is read from a memory file; every read the router
+// makes goes through __wrap_read (the target links with --wrap=read), which
+// cuts it to a size drawn from the chunking byte, so lines and separators
+// arrive split at any point.
+//
+// The resolver maps host names to a handful of files in a private directory
+// (hosts that share a file interleave there), to a path whose directory
+// does not exist (hosts starting with 'x': the open fails) and to /dev/full
+// (hosts starting with 'y': every write fails). A model of the routing,
+// written apart from the router, says what each file must hold:
+//   - a line whose two "@@" separators end within its first 4095 bytes goes
+//     whole, from after the second separator to its newline (or to the end
+//     of the stream), to the file of its host name and port; any other line
+//     is skipped whole;
+//   - the file is resolved again exactly when the key (host name, port)
+//     changes or the last open failed, with the SSL flag of the port;
+//   - each failing path is reported once, in order.
+// At the first reads, and at every power of two after, the files must
+// already hold all that the bytes read so far route (nothing is held back
+// waiting for input); at the end they must hold exactly the model's output,
+// and no descriptor is left open.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "diag_log/diag_log.hpp"
+#include "log_router/log_router.hpp"
+
+namespace {
+
+[[noreturn]] void fail(const char* what) {
+  std::fprintf(stderr, "log_router_fuzz: invariant broken: %s\n", what);
+  std::abort();
+}
+
+#define CHECK(cond)           \
+  do {                        \
+    if (!(cond)) fail(#cond); \
+  } while (0)
+
+std::string work_dir;          // private directory of the log files
+std::string missing_path;      // a path whose directory does not exist
+bool have_dev_full = false;
+constexpr int FILES = 3;       // host name groups; times two for the SSL flag
+
+// The resolver's rule, used by the resolver and by the model alike.
+std::string path_for(const std::string& vhost, bool ssl) {
+  if (!vhost.empty() && vhost[0] == 'x') return missing_path + (ssl ? "_ssl" : "");
+  if (!vhost.empty() && vhost[0] == 'y' && have_dev_full) return "/dev/full";
+  uint32_t hash = 2166136261u;
+  for (unsigned char c : vhost) hash = (hash ^ c) * 16777619u;
+  return work_dir + "/log" + std::to_string(hash % FILES) + (ssl ? "_ssl" : "");
+}
+
+std::vector<std::pair<std::string, bool>> resolved;  // the resolver's calls
+
+char* resolve(const char* vhost, bool ssl) {
+  resolved.emplace_back(vhost, ssl);
+  return strdup(path_for(vhost, ssl).c_str());
+}
+
+std::vector<std::string> logged;
+
+void capture(int priority, const char* format, ...) {
+  CHECK(priority == LOG_ERR);
+  va_list args;
+  va_start(args, format);
+  char* text = nullptr;
+  CHECK(vasprintf(&text, format, args) >= 0);
+  va_end(args);
+  logged.emplace_back(text);
+  std::free(text);
+}
+
+// ---------------------------------------------------------------------------
+// The model.
+
+constexpr size_t TAG_LIMIT = 4095;
+
+struct model {
+  const char* extra_ssl_port;
+  std::map<std::string, std::string> files;  // every path opened, and its contents
+  std::vector<std::pair<std::string, bool>> resolved;
+  std::vector<std::string> messages;
+  std::set<std::string> reported;
+  bool open = false;
+  std::string vhost, port, path;
+
+  void report(const std::string& what, const std::string& at, const char* error) {
+    if (!reported.insert(at).second) return;
+    messages.push_back("Lost access log lines: cannot " + what + " " + at + ": " + error);
+  }
+
+  void route(const std::string& line) {
+    const std::string head = line.substr(0, TAG_LIMIT);
+    const size_t first = head.find("@@");
+    if (first == std::string::npos) return;
+    const size_t second = head.find("@@", first + 2);
+    if (second == std::string::npos) return;
+    const std::string host = line.substr(0, first);
+    const std::string key_port = line.substr(first + 2, second - first - 2);
+    if (!open || host != vhost || key_port != port) {
+      const bool ssl = key_port.find('\0') == std::string::npos &&
+                       (key_port == "443" || (extra_ssl_port && key_port == extra_ssl_port));
+      const std::string name = host.find('\0') == std::string::npos ? host : "";
+      resolved.emplace_back(name, ssl);
+      path = path_for(name, ssl);
+      vhost = host;
+      port = key_port;
+      open = path.compare(0, missing_path.size(), missing_path) != 0;
+      if (!open) return report("open", path, "No such file or directory");
+      if (path != "/dev/full") files[path];
+    }
+    const std::string body = line.substr(second + 2);
+    if (path == "/dev/full") {
+      if (!body.empty()) report("write", path, "No space left on device");
+    } else {
+      files[path] += body;
+    }
+  }
+
+  model(const std::string& stream, const char* extra) : extra_ssl_port(extra) {
+    size_t start = 0;
+    while (start < stream.size()) {
+      const size_t newline = stream.find('\n', start);
+      const size_t end = newline == std::string::npos ? stream.size() : newline + 1;
+      route(stream.substr(start, end - start));
+      start = end;
+    }
+  }
+};
+
+// ---------------------------------------------------------------------------
+// The run.
+
+int input_file = -1;
+struct run_state {
+  const char* extra_ssl_port = nullptr;
+  const char* stream = nullptr;
+  size_t consumed = 0;  // stream bytes handed to the router so far
+  size_t reads = 0;
+  bool cut = false;  // reads are cut to sizes drawn from chunk_seed
+  uint32_t chunk_seed = 0;
+} run;
+
+size_t next_chunk_limit() {
+  run.chunk_seed = run.chunk_seed * 1103515245u + 12345u;
+  const uint32_t r = run.chunk_seed >> 8;
+  switch (r % 4) {
+    case 0: return 1 + r / 4 % 3;        // a byte or three: separators split
+    case 1: return 1 + r / 4 % 64;
+    case 2: return 1 + r / 4 % 1024;
+    default: return 1 + r / 4 % 8192;
+  }
+}
+
+std::string read_file(const std::string& path, bool* exists) {
+  std::string text;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  *exists = fd >= 0;
+  if (fd < 0) return text;
+  char buffer[8192];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+  CHECK(n == 0);
+  close(fd);
+  return text;
+}
+
+// The files, the resolver's calls and the messages against the model of
+// the bytes read so far.
+void check_against_model(size_t stream_bytes) {
+  const model m(std::string(run.stream, stream_bytes), run.extra_ssl_port);
+  CHECK(resolved == m.resolved);
+  CHECK(logged == m.messages);
+  for (int i = 0; i < FILES; ++i) {
+    for (bool ssl : {false, true}) {
+      const std::string path = work_dir + "/log" + std::to_string(i) + (ssl ? "_ssl" : "");
+      bool exists = false;
+      const std::string text = read_file(path, &exists);
+      auto it = m.files.find(path);
+      CHECK(exists == (it != m.files.end()));
+      if (exists) CHECK(text == it->second);
+    }
+  }
+}
+
+void remove_logs() {
+  for (int i = 0; i < FILES; ++i)
+    for (const char* suffix : {"", "_ssl"}) unlink((work_dir + "/log" + std::to_string(i) + suffix).c_str());
+}
+
+void remove_work_dir() {
+  remove_logs();
+  rmdir(work_dir.c_str());
+}
+
+}  // namespace
+
+extern "C" ssize_t __real_read(int fd, void* buffer, size_t size);
+
+extern "C" ssize_t __wrap_read(int fd, void* buffer, size_t size) {
+  if (fd != input_file || run.stream == nullptr) return __real_read(fd, buffer, size);
+  // Nothing that the bytes read so far route may still be waiting. Checked
+  // at the first reads and then at every power of two, to stay fast.
+  const size_t read_number = ++run.reads;
+  if (read_number < 8 || (read_number & (read_number - 1)) == 0) check_against_model(run.consumed);
+  if (run.cut) size = std::min(size, next_chunk_limit());
+  const ssize_t n = __real_read(fd, buffer, size);
+  if (n > 0) run.consumed += static_cast<size_t>(n);
+  return n;
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  char dir[] = "/dev/shm/log_router_fuzz.XXXXXX";
+  char fallback[] = "/tmp/log_router_fuzz.XXXXXX";
+  const char* made = mkdtemp(dir);
+  if (made == nullptr) made = mkdtemp(fallback);
+  CHECK(made != nullptr);
+  work_dir = made;
+  missing_path = work_dir + "/missing/access_log";
+  std::atexit(remove_work_dir);
+  have_dev_full = access("/dev/full", W_OK) == 0;
+  input_file = memfd_create("log_router_fuzz", 0);
+  CHECK(input_file >= 0);
+  diag_log_write = capture;
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  static const char* const extra_ports[] = {nullptr, "8443", "80", ""};
+  run = run_state{};
+  run.extra_ssl_port = extra_ports[data[0] % 4];
+  run.cut = data[1] != 0;
+  run.chunk_seed = data[1];
+  run.stream = reinterpret_cast<const char*>(data + 2);
+  const size_t stream_size = size - 2;
+
+  CHECK(ftruncate(input_file, 0) == 0);
+  CHECK(pwrite(input_file, run.stream, stream_size, 0) == static_cast<ssize_t>(stream_size));
+  CHECK(lseek(input_file, 0, SEEK_SET) == 0);
+  resolved.clear();
+  logged.clear();
+
+  const int probe = dup(input_file);  // the lowest free descriptor
+  close(probe);
+  CHECK(log_router_run(input_file, run.extra_ssl_port, resolve) == 0);
+  CHECK(run.consumed == stream_size);
+  check_against_model(stream_size);
+  const int after = dup(input_file);
+  close(after);
+  CHECK(after == probe);
+
+  run.stream = nullptr;
+  remove_logs();
+  return 0;
+}
