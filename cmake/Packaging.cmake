@@ -75,6 +75,8 @@ file(WRITE "${varek_conffiles}"
   "/etc/cron.d/sessreap\n/etc/apache2/conf-available/vrk-logroute.conf\n/etc/apache2/conf-available/vrk-phpgate.conf\n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${varek_conffiles}")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# "cpack --config CPackSourceConfig.cmake": the sources without build trees.
+set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/build/" "/\\.ci/")
 include(CPack)
 
 # --- Tests -----------------------------------------------------------------
