@@ -14,10 +14,14 @@
 
 #include "log_router/log_target.hpp"
 
-// Bytes read at a time.
-constexpr std::size_t LOG_ROUTER_BUFFER_SIZE = 4096;
+// Bytes read at a time: room for a whole pipe's worth (64 KiB by default),
+// so that a busy stream costs one read and, per key, one write for each
+// pipe-full rather than for each 4 KiB.
+constexpr std::size_t LOG_ROUTER_BUFFER_SIZE = 128 * 1024;
 // The two tags of a line must end within this many bytes of its start.
-constexpr std::size_t LOG_ROUTER_TAG_LIMIT = LOG_ROUTER_BUFFER_SIZE - 1;
+constexpr std::size_t LOG_ROUTER_TAG_LIMIT = 4095;
+static_assert(LOG_ROUTER_BUFFER_SIZE > LOG_ROUTER_TAG_LIMIT,
+              "a line's tags must fit in the buffer");
 
 // Routes the lines of input_fd until its end, a read error or, after a stop
 // signal, until the input holds nothing more (see input_stream.hpp); then
