@@ -4,16 +4,18 @@
 
 #include <cerrno>
 
-ssize_t write_all(int fd, const void* data, std::size_t length) {
+ssize_t write_all(int fd, const void* data, std::size_t length, std::size_t* written) {
   const char* bytes = static_cast<const char*>(data);
-  std::size_t written = 0;
-  while (written < length) {
-    ssize_t n = write(fd, bytes + written, length - written);
+  std::size_t done = 0;
+  while (done < length) {
+    ssize_t n = write(fd, bytes + done, length - done);
     if (n < 0) {
       if (errno == EINTR) continue;  // a signal came first: nothing is lost yet
+      if (written != nullptr) *written = done;
       return -1;
     }
-    written += static_cast<std::size_t>(n);
+    done += static_cast<std::size_t>(n);
   }
-  return static_cast<ssize_t>(written);
+  if (written != nullptr) *written = done;
+  return static_cast<ssize_t>(done);
 }

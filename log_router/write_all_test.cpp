@@ -81,6 +81,30 @@ TEST(WriteAll, FailureReturnsMinusOneWithErrno) {
   EXPECT_EQ(errno, EBADF);
 }
 
+// The bytes that got out before a failure are counted: a pipe that takes
+// part of the data and then would block.
+TEST(WriteAll, CountsWhatWentOutBeforeFailure) {
+  pipe_pair p;
+  fcntl(p.write_end(), F_SETFL, O_NONBLOCK);
+  long capacity = fcntl(p.write_end(), F_GETPIPE_SZ);
+  ASSERT_GT(capacity, 0);
+  std::string payload(capacity + 100, 'x');
+  std::size_t written = 12345;
+  EXPECT_EQ(write_all(p.write_end(), payload.data(), payload.size(), &written), -1);
+  EXPECT_EQ(errno, EAGAIN);
+  EXPECT_EQ(written, static_cast<std::size_t>(capacity));
+
+  int full = open("/dev/full", O_WRONLY);
+  if (full >= 0) {
+    EXPECT_EQ(write_all(full, "line\n", 5, &written), -1);
+    EXPECT_EQ(written, 0u);
+    close(full);
+  }
+  pipe_pair q;
+  EXPECT_EQ(write_all(q.write_end(), "line\n", 5, &written), 5);
+  EXPECT_EQ(written, 5u);
+}
+
 // A signal that interrupts a write before any byte went out makes write
 // fail with EINTR; the rest of the data must still arrive.
 TEST(WriteAll, RetriesWriteInterruptedBySignal) {
