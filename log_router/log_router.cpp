@@ -25,6 +25,7 @@ struct router {
   std::size_t first_separator = NONE;
   std::size_t pending_start = 0;  // log-line bytes gathered for one write
   std::size_t pending_end = 0;
+  std::size_t unfinished = 0;     // bytes at the end of pending of a line not ended yet
   line_part part = line_part::tags;
 };
 
@@ -32,6 +33,22 @@ void write_pending(router* r) {
   if (r->pending_end > r->pending_start)
     log_target_write(&r->target, r->data + r->pending_start, r->pending_end - r->pending_start);
   r->pending_start = r->pending_end = 0;
+  r->unfinished = 0;
+}
+
+// Writes the whole lines gathered and keeps back the start of a line whose
+// newline has not been read yet, so that every line that fits in the buffer
+// reaches the file in one write: another writer appending to the same file
+// can then never come between its parts.  A line that fills the whole
+// buffer goes out as it is.
+void write_whole_lines(router* r) {
+  std::size_t hold = r->part == line_part::body ? r->unfinished : 0;
+  if (hold == sizeof r->data) hold = 0;
+  if (r->pending_end - hold > r->pending_start)
+    log_target_write(&r->target, r->data + r->pending_start, r->pending_end - hold - r->pending_start);
+  r->pending_start = r->pending_end - hold;
+  if (hold == 0) r->pending_start = r->pending_end = 0;
+  r->unfinished = hold;
 }
 
 // Adds data[from, to) to the bytes waiting to be written.  Log lines of one
@@ -90,7 +107,10 @@ void scan_tags(router* r) {
 void pass_line(router* r) {
   const void* newline = std::memchr(r->data + r->pos, '\n', r->end - r->pos);
   std::size_t stop = newline ? static_cast<const char*>(newline) - r->data + 1 : r->end;
-  if (r->part == line_part::body) gather(r, r->pos, stop);
+  if (r->part == line_part::body) {
+    gather(r, r->pos, stop);
+    r->unfinished = newline ? 0 : r->unfinished + (stop - r->pos);
+  }
   if (newline) return start_next_line(r, stop);
   r->pos = stop;
 }
@@ -106,14 +126,30 @@ void route_held_bytes(router* r) {
 }
 
 // Frees the buffer for the next read, keeping the start of a line whose
-// tags are still sought.
+// tags are still sought, or the held-back start of a log line.
 void make_room(router* r) {
+  if (r->unfinished > 0) {
+    std::memmove(r->data, r->data + r->pending_start, r->unfinished);
+    r->pending_start = 0;
+    r->pending_end = r->end = r->pos = r->unfinished;
+    r->line_start = 0;
+    return;
+  }
   std::size_t keep = r->part == line_part::tags ? r->end - r->line_start : 0;
   std::size_t shift = r->end - keep;
   std::memmove(r->data, r->data + shift, keep);
   r->end = r->pos = keep;
   r->line_start = 0;
   if (r->part == line_part::tags && r->first_separator != NONE) r->first_separator -= shift;
+}
+
+// Before new input is routed: a log file removed meanwhile is replaced by
+// the one its key leads to now; when that cannot be opened, the rest of the
+// current line is dropped with it.
+void check_open_file(router* r) {
+  if (log_target_reopen_if_removed(&r->target) || r->part != line_part::body) return;
+  r->part = line_part::skip;  // the held-back bytes before pos are left behind
+  r->pending_start = r->pending_end = r->unfinished = 0;
 }
 
 }  // namespace
@@ -123,12 +159,14 @@ int log_router_run(int input_fd, const char* extra_ssl_port, log_path_resolver r
   log_target_init(&r.target, extra_ssl_port, resolve);
   for (;;) {
     route_held_bytes(&r);
-    write_pending(&r);  // nothing waits for more input
+    write_whole_lines(&r);  // only a line not ended yet waits for more input
     make_room(&r);
     ssize_t n = input_read(input_fd, r.data + r.end, sizeof r.data - r.end);
     if (n <= 0) break;
+    check_open_file(&r);
     r.end += static_cast<std::size_t>(n);
   }
+  write_pending(&r);  // a last line without its newline
   log_target_close(&r.target);
   return 0;
 }

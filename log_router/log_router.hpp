@@ -6,8 +6,11 @@
 // to (see log_target.hpp).  A line without two separators among its first
 // 4095 bytes is skipped whole.  A log line of any length is copied to the
 // file as it arrives, so memory stays bounded.  Lines of one key that are
-// already in the input buffer go out in one write; nothing is held back
-// waiting for more input.
+// already in the input buffer go out in one write; nothing but a line whose
+// newline has not been read yet is held back waiting for more input, so
+// that each line that fits in the buffer reaches its file in one write and
+// loggers appending to the same file never interleave inside a line.  A
+// log file removed while open is replaced by the one its key leads to now.
 #pragma once
 
 #include <cstddef>

@@ -2,14 +2,18 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
+#include <cstdlib>
 #include <map>
 #include <mutex>
+#include <new>
 #include <random>
 #include <string>
 #include <thread>
@@ -50,6 +54,10 @@ char* scratch_resolver(const char* vhost, bool ssl) {
   return strdup(path.c_str());
 }
 
+// Allocation by operator new refused while set (see the replacement below);
+// capturing a message is exempt.
+bool refuse_new = false;
+
 // Messages that go through the diagnostic log, captured.
 std::mutex messages_lock;
 std::vector<std::string> messages;
@@ -61,7 +69,10 @@ void capture_message(int priority, const char* format, ...) {
   vsnprintf(text, sizeof text, format, args);
   va_end(args);
   std::lock_guard<std::mutex> hold(messages_lock);
+  bool refusing = refuse_new;
+  refuse_new = false;
   messages.push_back(std::to_string(priority) + " " + text);
+  refuse_new = refusing;
 }
 
 std::vector<std::string> captured() {
@@ -339,4 +350,147 @@ TEST_F(Router, StopSignalDrainsPipeWithoutWaiting) {
     std::exit(status == 0 && all_routed ? 0 : 2);
   };
   EXPECT_EXIT(routed_after_stop(), ::testing::ExitedWithCode(0), "");
+}
+
+// A line reaches its file in one write once its newline is read, even when
+// it arrives in pieces: until then nothing of it is written, so another
+// logger appending to the same file can never come between its parts. An
+// unfinished last line is still written at the end of input.
+TEST_F(Router, UnfinishedLineWaitsForItsNewlineAndIsWrittenWhole) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::thread router([&] { log_router_run(fds[0], nullptr, scratch_resolver); });
+  auto feed = [&](const std::string& text) {
+    ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  };
+  auto wait_for = [&](const std::string& content) {
+    for (int i = 0; i < 1000 && tree.read("A.plain") != content; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return tree.read("A.plain");
+  };
+  feed("A@@80@@first\nA@@80@@sec");
+  EXPECT_EQ(wait_for("first\n"), "first\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(tree.read("A.plain"), "first\n");  // "sec" is held back
+  feed("ond half");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(tree.read("A.plain"), "first\n");
+  feed("\nA@@80@@no newline");
+  EXPECT_EQ(wait_for("first\nsecond half\n"), "first\nsecond half\n");
+  close(fds[1]);
+  router.join();
+  close(fds[0]);
+  EXPECT_EQ(tree.read("A.plain"), "first\nsecond half\nno newline");
+}
+
+// The open log file is removed (its directory with it): the lines that
+// follow go to the file the key leads to now instead of into the removed
+// file; when none can be opened, that is reported and the lines dropped.
+TEST_F(Router, RemovedLogFileIsReopened) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::thread router([&] { log_router_run(fds[0], nullptr, scratch_resolver); });
+  auto feed_and_wait = [&](const std::string& text, auto done) {
+    ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    for (int i = 0; i < 1000 && !done(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_TRUE(done()) << text;
+  };
+  tree.make_dirs("missing-dir");
+  std::string log = "missing-dir/missing";
+  feed_and_wait("A@@80@@1\n", [&] { return tree.read("A.plain") == "1\n"; });
+  std::filesystem::remove(tree.path("A.plain"));
+  feed_and_wait("A@@80@@2\n", [&] { return tree.read("A.plain") == "2\n"; });
+  feed_and_wait("missing@@80@@m1\n", [&] { return tree.read(log) == "m1\n"; });
+  std::filesystem::remove_all(tree.path("missing-dir"));
+  feed_and_wait("missing@@80@@lost\nA@@80@@3\n", [&] { return tree.read("A.plain") == "2\n3\n"; });
+  close(fds[1]);
+  router.join();
+  close(fds[0]);
+  std::vector<std::string> expected = {"3 Lost access log lines: cannot open " + scratch_root +
+                                       "/missing-dir/missing: No such file or directory"};
+  EXPECT_EQ(captured(), expected);
+}
+
+// A write that fails inside a line (the file size limit stands in for a
+// full disk) takes back the part of the line already written: the file
+// ends with whole lines only.
+TEST_F(Router, FailedWriteLeavesOnlyWholeLines) {
+  std::string input;
+  for (int i = 0; i < 10; ++i) input += "A@@80@@line " + std::to_string(i) + " of thirty bytes..\n";
+  tree.write("input", input);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {100, 100};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    int fd = open(tree.path("input").c_str(), O_RDONLY);
+    _exit(log_router_run(fd, nullptr, scratch_resolver));
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  std::string line = "line 0 of thirty bytes..\n";
+  ASSERT_EQ(line.size(), 25u);
+  std::string stored = tree.read("A.plain");
+  EXPECT_EQ(stored, "line 0 of thirty bytes..\nline 1 of thirty bytes..\n"
+                    "line 2 of thirty bytes..\nline 3 of thirty bytes..\n");
+}
+
+// The replacement pairs operator new with malloc and operator delete with
+// free, which the compiler cannot see across the two.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+  void* block = refuse_new ? nullptr : std::malloc(size ? size : 1);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+#pragma GCC diagnostic pop
+
+namespace {
+
+// scratch_resolver without operator new: paths through asprintf only.
+char* resolver_without_new(const char* vhost, bool) {
+  char* path = nullptr;
+  int n = std::strncmp(vhost, "missing", 7) == 0
+              ? asprintf(&path, "%s/missing-dir/%s", scratch_root.c_str(), vhost)
+              : asprintf(&path, "%s/%s.plain", scratch_root.c_str(), vhost);
+  return n < 0 ? nullptr : path;
+}
+
+}  // namespace
+
+// Key changes allocate nothing but the path; when memory for the record of
+// a failing path cannot be had, the failure is reported all the same (and
+// again at the next one) instead of ending the program.
+TEST_F(Router, KeyChangesNeedNoMemoryForFailingPathRecords) {
+  log_target target;
+  log_target_init(&target, nullptr, resolver_without_new);
+  ASSERT_FALSE(log_target_switch(&target, "missing1", 8, "80", 2));  // remembered
+  refuse_new = true;
+  bool opened[5];
+  opened[0] = log_target_switch(&target, "A", 1, "80", 2);
+  opened[1] = log_target_switch(&target, "missing1", 8, "80", 2);  // already reported
+  opened[2] = log_target_switch(&target, "missing2", 8, "80", 2);  // cannot be remembered
+  opened[3] = log_target_switch(&target, "missing2", 8, "80", 2);
+  opened[4] = log_target_switch(&target, "A", 1, "80", 2);
+  log_target_write(&target, "x\n", 2);
+  refuse_new = false;
+  log_target_close(&target);
+  EXPECT_TRUE(opened[0]);
+  EXPECT_FALSE(opened[1]);
+  EXPECT_FALSE(opened[2]);
+  EXPECT_FALSE(opened[3]);
+  EXPECT_TRUE(opened[4]);
+  EXPECT_EQ(tree.read("A.plain"), "x\n");
+  std::string missing2 = "3 Lost access log lines: cannot open " + scratch_root +
+                         "/missing-dir/missing2: No such file or directory";
+  std::vector<std::string> expected = {"3 Lost access log lines: cannot open " + scratch_root +
+                                           "/missing-dir/missing1: No such file or directory",
+                                       missing2, missing2};
+  EXPECT_EQ(captured(), expected);
 }
