@@ -173,6 +173,24 @@ printf '  mix c time <= 1.3 x contract floor:         %.2f  %s\n' "$vc_c" "$(met
 printf '  mix a >= 4 x faster than split-logfile:     %.2f  %s\n' "$sp_a" "$(met "$sp_a" '>=' 4)"
 printf '  mix b >= 4 x faster than split-logfile:     %.2f  %s\n' "$sp_b" "$(met "$sp_b" '>=' 4)"
 
+# What key changes alone cost in mix b: its number of host changes times the
+# cost of one change, taken from mix c (contract floor minus pipe floor, per
+# line), in the same round.  No router under the contract can be faster.
+changes_b=$(cat "$work/in/b/changes")
+bound() {
+  local r
+  for r in $(seq 1 "$rounds"); do
+    awk -v k="$changes_b" -v n="$lines" -v ks="${ms[c.contract.$r]}" -v fl="${ms[c.floor.$r]}" \
+        -v x="${ms[b.$1.$r]}" 'BEGIN { print x / (k * (ks - fl) / n) }'
+  done | median
+}
+kc_us=$(for r in $(seq 1 "$rounds"); do
+  awk -v n="$lines" -v ks="${ms[c.contract.$r]}" -v fl="${ms[c.floor.$r]}" 'BEGIN { print (ks - fl) / n }'
+done | median)
+echo "  mix b changes host $changes_b times; one change (stat, stat, close, open) costs $(printf %.2f "$kc_us") us"
+printf '  (mix c), so the changes alone bound mix b to %.2f x the pipe floor and %.2f x faster than split-logfile\n' \
+  "$(bound floor)" "$(bound split)"
+
 # Peak RSS at a tenth of the input and at all of it.
 echo
 small=$(( lines / 10 ))

@@ -11,6 +11,8 @@
  * DIR/split         the input of split-logfile: "<host> <log line>"
  * DIR/plain         the log lines alone, in order (cronolog's input)
  * DIR/hosts         the host names, one a line
+ * DIR/changes       how many times the host changes from line to line,
+ *                   the first line counted
  * DIR/expect/<host> what each host's access log must hold afterwards
  */
 #include <errno.h>
@@ -109,8 +111,8 @@ int main(int argc, char** argv) {
     fprintf(host_list, "%s\n", hosts[i]);
   }
 
-  int host = 0;
-  unsigned long run_left = 0;
+  int host = 0, previous = -1;
+  unsigned long run_left = 0, changes = 0;
   for (unsigned long n = 0; n < lines; ++n) {
     if (mix == 'c') {
       host = (int)(n % 2);
@@ -119,6 +121,8 @@ int main(int argc, char** argv) {
       run_left = 10 + next_random() % 21;
     }
     if (run_left > 0) --run_left;
+    if (host != previous) ++changes;
+    previous = host;
     char line[1024];
     int length = log_line(line, sizeof line, n, hosts[host]);
     fprintf(tagged, "%s@@80@@", hosts[host]);
@@ -133,6 +137,9 @@ int main(int argc, char** argv) {
   close_or_die(split);
   close_or_die(plain);
   close_or_die(host_list);
+  FILE* change_count = open_or_die(dir, "changes");
+  fprintf(change_count, "%lu\n", changes);
+  close_or_die(change_count);
   for (int i = 0; i < host_count; ++i) close_or_die(expect[i]);
   return 0;
 }
