@@ -1,0 +1,562 @@
+// logroute under faults: every allocation refused in turn, a full file
+// system, a log directory it may not write, a log directory removed while
+// it runs, stop signals in the middle of a stream. In each case the lines
+// routed before the fault stay whole in their files, the failure is
+// reported once per failing path on both standard streams, and the lines
+// that follow still route.
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness/sandbox.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string VHOSTS = "/var/www/vhosts/system/";
+const std::string SERVER_LOG = "/var/log/apache2/access_log";
+
+std::string domain_log(const std::string& domain, bool ssl = false) {
+  return VHOSTS + domain + "/logs/" + (ssl ? "access_ssl_log" : "access_log");
+}
+
+std::string lost_report(const std::string& what, const std::string& path, const std::string& error) {
+  return "Lost access log lines: cannot " + what + " " + path + ": " + error + "\n";
+}
+
+// Every regular file under the given trees with its content.
+std::map<std::string, std::string> files_under(const harness::Sandbox& box,
+                                               const std::vector<std::string>& dirs) {
+  std::map<std::string, std::string> found;
+  for (const auto& dir : dirs) {
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it); it.increment(ec))
+      if (it->is_regular_file()) found[it->path().string()] = box.read_file(it->path().string());
+  }
+  return found;
+}
+
+void remove_files_under(const std::vector<std::string>& dirs) {
+  for (const auto& dir : dirs) {
+    std::error_code ec;
+    std::vector<fs::path> files;
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it); it.increment(ec))
+      if (it->is_regular_file()) files.push_back(it->path());
+    for (const auto& f : files) fs::remove(f, ec);
+  }
+}
+
+bool wait_until(const std::function<bool()>& done,
+                std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+// Takes from this process, and from every program it executes, the powers
+// by which root passes over file permissions; the user stays root.
+bool give_up_permission_override() {
+  const int caps[] = {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER};
+  for (int cap : caps)
+    if (prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0) return false;
+  __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2] = {};
+  if (syscall(SYS_capget, &header, data) != 0) return false;
+  for (int cap : caps) {
+    data[cap / 32].effective &= ~(1u << (cap % 32));
+    data[cap / 32].permitted &= ~(1u << (cap % 32));
+    data[cap / 32].inheritable &= ~(1u << (cap % 32));
+  }
+  return syscall(SYS_capset, &header, data) == 0;
+}
+
+// logroute reading from a pipe that the test keeps writing to; its two
+// output streams go to files in the sandbox's /tmp.
+struct streaming_logroute {
+  pid_t pid = -1;
+  int input = -1;
+  harness::Sandbox& box;
+
+  struct options {
+    std::vector<std::string> args = {};
+    bool obey_permissions = false;  // without root's permission override
+    std::string backlog = {};       // in the pipe before logroute starts
+  };
+
+  streaming_logroute(harness::Sandbox& sandbox, const options& o) : box(sandbox) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    if (!o.backlog.empty()) {
+      fcntl(fds[1], F_SETPIPE_SZ, static_cast<int>(o.backlog.size()));
+      if (write(fds[1], o.backlog.data(), o.backlog.size()) != static_cast<ssize_t>(o.backlog.size())) {
+        ADD_FAILURE() << "backlog does not fit in the pipe";
+        return;
+      }
+    }
+    pid = fork();
+    if (pid == 0) {
+      dup2(fds[0], 0);
+      int out = open("/tmp/logroute.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int err = open("/tmp/logroute.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, 1);
+      dup2(err, 2);
+      if (o.obey_permissions && !give_up_permission_override()) _exit(124);
+      std::vector<char*> argv = {const_cast<char*>(LOGROUTE_PATH)};
+      for (const auto& a : o.args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      char* no_env[] = {nullptr};
+      execve(LOGROUTE_PATH, argv.data(), no_env);
+      _exit(127);
+    }
+    close(fds[0]);
+    input = fds[1];
+  }
+  ~streaming_logroute() {
+    if (input >= 0) close(input);
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+  void send(const std::string& text) {
+    ASSERT_EQ(write(input, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+  // Closes the input (or not) and waits for the end; the wait status, or -1.
+  int finish(bool close_input = true) {
+    if (close_input && input >= 0) {
+      close(input);
+      input = -1;
+    }
+    int status = -1;
+    bool ended = wait_until([&] { return waitpid(pid, &status, WNOHANG) == pid; },
+                            std::chrono::seconds(60));
+    if (!ended) return -1;
+    pid = -1;
+    return status;
+  }
+  std::string out() const { return box.read_file("/tmp/logroute.out"); }
+  std::string err() const { return box.read_file("/tmp/logroute.err"); }
+};
+
+bool exited_with(int status, int code) {
+  return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == code;
+}
+
+class LogrouteFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!box.ok()) GTEST_SKIP() << box.why();
+    box.make_dirs(VHOSTS + "example.com/logs");
+    box.make_dirs("/var/log/apache2");
+  }
+  harness::Sandbox box;
+};
+
+// ---------------------------------------------------------------------------
+// Allocations refused one by one.
+
+struct tagged_line {
+  std::string input;  // as sent
+  std::string file;   // where its log line belongs
+  std::string text;   // the log line, newline included
+};
+
+// The lines that a run which stops after the first `count` lines leaves in
+// each file.
+std::map<std::string, std::string> first_lines(const std::vector<tagged_line>& lines, size_t count) {
+  std::map<std::string, std::string> files;
+  for (size_t i = 0; i < count && i < lines.size(); ++i) files[lines[i].file] += lines[i].text;
+  return files;
+}
+
+size_t line_count(const std::map<std::string, std::string>& files) {
+  size_t n = 0;
+  for (const auto& [path, content] : files)
+    for (char c : content) n += c == '\n';
+  return n;
+}
+
+// Splits text into its lines (without their newlines).
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t nl = text.find('\n', at);
+    if (nl == std::string::npos) nl = text.size();
+    lines.push_back(text.substr(at, nl - at));
+    at = nl + 1;
+  }
+  return lines;
+}
+
+// The environment that preloads the failing allocator, refusing call `n`
+// (and every later one in mode "from"). A sanitizer's options pass through.
+std::vector<std::string> failing_env(size_t n, const char* mode, const std::string& report) {
+  std::vector<std::string> env = {std::string("LD_PRELOAD=") + MALLOC_FAIL_SHIM,
+                                  "VAREK_MALLOC_FAIL_AT=" + std::to_string(n),
+                                  std::string("VAREK_MALLOC_FAIL_MODE=") + mode,
+                                  "VAREK_MALLOC_FAIL_REPORT=" + report};
+  if (const char* ubsan = getenv("UBSAN_OPTIONS")) env.push_back(std::string("UBSAN_OPTIONS=") + ubsan);
+  return env;
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// The sweep: each run refuses one more allocation than the last, until a run
+// makes fewer allocations than the number refused. Every run ends with
+// status 0 and every line in place, or with status 1 and the documented
+// message, the lines before the fault whole in their files and nothing
+// after them. Never a signal.
+void sweep_allocation_failures(harness::Sandbox& box, const char* mode, const std::string& input,
+                               const std::vector<tagged_line>& lines,
+                               const std::vector<std::string>& trees,
+                               const std::vector<std::string>& allowed_messages,
+                               const std::string& once_message) {
+  const std::string report = "/tmp/malloc-fail.report";
+  const std::string no_memory =
+      "logroute: Cannot allocate memory: Cannot allocate memory\nSystem error 12: Cannot allocate memory";
+  const std::string no_memory_for_message = "logroute: Can't allocate memory for error message";
+  size_t refused_runs = 0, failed_runs = 0;
+  for (size_t n = 1; n < 5000; ++n) {
+    remove_files_under(trees);
+    unlink(report.c_str());
+    auto r = harness::run({LOGROUTE_PATH, "8443"}, {.env = failing_env(n, mode, report), .stdin_data = input});
+    bool refused = box.exists(report);
+    std::string where = std::string("mode ") + mode + ", allocation " + std::to_string(n);
+    ASSERT_EQ(r.signal, 0) << where << "\n" << r.err;
+    ASSERT_TRUE(r.exit_status == 0 || r.exit_status == 1) << where << ": status " << r.exit_status << "\n" << r.err;
+    EXPECT_EQ(r.out, r.err) << where;
+    auto routed = files_under(box, trees);
+    std::string messages = r.err;
+    if (r.exit_status == 1) {
+      ++failed_runs;
+      // The last message says why; the lines before the fault are whole.
+      size_t cut = messages.rfind(no_memory + "\n");
+      if (cut == std::string::npos || cut + no_memory.size() + 1 != messages.size())
+        cut = messages.rfind(no_memory_for_message + "\n");
+      ASSERT_NE(cut, std::string::npos) << where << "\n" << r.err;
+      messages.erase(cut);
+      EXPECT_EQ(routed, first_lines(lines, line_count(routed))) << where;
+    } else {
+      EXPECT_EQ(routed, first_lines(lines, lines.size())) << where << "\n" << r.err;
+    }
+    // Nothing else is said, and the failing path at most once per refusal.
+    size_t once = 0;
+    for (const auto& m : lines_of(messages)) {
+      if (m + "\n" == once_message) {
+        ++once;
+        continue;
+      }
+      bool allowed = false;
+      for (const auto& a : allowed_messages) allowed = allowed || m == a;
+      EXPECT_TRUE(allowed) << where << ": unexpected message \"" << m << "\"";
+    }
+    if (r.exit_status == 0) {
+      EXPECT_GE(once, 1u) << where;
+    }
+    EXPECT_LE(once, refused ? 2u : 1u) << where;
+    if (!refused) {
+      EXPECT_EQ(r.exit_status, 0) << where;
+      break;
+    }
+    ++refused_runs;
+  }
+  std::cout << "logroute sweep, mode " << mode << ": " << refused_runs << " allocations refused in turn, "
+            << failed_runs << " of them ended in status 1" << std::endl;
+  // The sweep went through the program's allocations and ended.
+  EXPECT_GE(refused_runs, 5u) << mode;
+  EXPECT_LT(refused_runs, 4999u) << mode;
+  if (std::string(mode) == "from") {
+    EXPECT_GT(failed_runs, 0u);
+  }
+}
+
+std::vector<tagged_line> sweep_lines(const std::string& vhosts, const std::string& server_log) {
+  auto log = [&](const std::string& domain, bool ssl) {
+    return vhosts + "/system/" + domain + "/logs/" + (ssl ? "access_ssl_log" : "access_log");
+  };
+  return {
+      {"example.com@@80@@1\n", log("example.com", false), "1\n"},
+      {"example.com@@80@@2\n", log("example.com", false), "2\n"},
+      {"a.example.com@@443@@3\n", log("example.com", true), "3\n"},
+      {"shop.example.com@@8443@@4\n", log("example.com", true), "4\n"},
+      {"unknown.test@@80@@5\n", server_log, "5\n"},
+      {"dir.test@@80@@lost\n", "", ""},
+      {"example.com@@80@@6\n", log("example.com", false), "6\n"},
+      {"dir.test@@80@@lost\n", "", ""},
+      {"example.com@@80@@" + std::string(6000, '7') + "\n", log("example.com", false),
+       std::string(6000, '7') + "\n"},
+      {"unknown.test@@443@@8\n", server_log, "8\n"},
+  };
+}
+
+// The whole input, and the lines of it that reach a file (dropped lines
+// leave no trace, so the order is counted over these).
+std::string input_of(const std::vector<tagged_line>& lines) {
+  std::string input;
+  for (const auto& l : lines) input += l.input;
+  return input;
+}
+std::vector<tagged_line> kept_lines(const std::vector<tagged_line>& lines) {
+  std::vector<tagged_line> kept;
+  for (const auto& l : lines)
+    if (!l.file.empty()) kept.push_back(l);
+  return kept;
+}
+#endif
+
+TEST_F(LogrouteFaults, EveryAllocationRefusedInTurnWithDefaults) {
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer brings its own allocator, which a preloaded one cannot
+  // stand in front of; the default build runs this sweep.
+  GTEST_SKIP() << "the failing allocator cannot be preloaded under AddressSanitizer";
+#else
+  box.make_dirs(domain_log("dir.test"));  // its log file is a directory: opens fail
+  auto lines = sweep_lines("/var/www/vhosts", SERVER_LOG);
+  const std::vector<std::string> allowed = {
+      "Not enough memory to allocate Varek runtime configuration structure"};
+  std::string once = lost_report("open", domain_log("dir.test"), "Is a directory");
+  for (const char* mode : {"once", "from"}) {
+    SCOPED_TRACE(mode);
+    sweep_allocation_failures(box, mode, input_of(lines), kept_lines(lines), {"/var/www", "/var/log"},
+                              allowed, once);
+  }
+#endif
+}
+
+TEST_F(LogrouteFaults, EveryAllocationRefusedInTurnWithPanelConfiguration) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the failing allocator cannot be preloaded under AddressSanitizer";
+#else
+  // The configured tree only: a run that fell back to the defaults would
+  // lose its lines (no such directories) and say so.
+  box.write_file("/etc/vrk/vrk.conf",
+                 "# panel\nHTTPD_VHOSTS_D /var/lib/vhosts\nHTTPD_LOG_D /var/log/httpd\n"
+                 "PRODUCT_ROOT_D /opt/vrk\nDUMP_D /var/lib/vrk/dumps\n");
+  fs::remove_all("/var/www/vhosts");
+  fs::remove_all("/var/log/apache2");
+  box.make_dirs("/var/lib/vhosts/system/example.com/logs");
+  box.make_dirs("/var/lib/vhosts/system/dir.test/logs/access_log");
+  box.make_dirs("/var/log/httpd");
+  auto lines = sweep_lines("/var/lib/vhosts", "/var/log/httpd/access_log");
+  const std::vector<std::string> allowed = {
+      "Not enough memory to allocate Varek runtime configuration structure"};
+  std::string once =
+      lost_report("open", "/var/lib/vhosts/system/dir.test/logs/access_log", "Is a directory");
+  for (const char* mode : {"once", "from"}) {
+    SCOPED_TRACE(mode);
+    sweep_allocation_failures(box, mode, input_of(lines), kept_lines(lines),
+                              {"/var/lib/vhosts", "/var/log/httpd", "/var/www", "/var/log/apache2"}, allowed,
+                              once);
+  }
+#endif
+}
+
+// ---------------------------------------------------------------------------
+// A full file system.
+
+// Lines of `size` bytes, newline included, numbered from `first`.
+std::string numbered_lines(const std::string& tag, int first, int count, size_t size) {
+  std::string out;
+  for (int i = first; i < first + count; ++i) {
+    std::string text = tag + std::to_string(i) + " ";
+    text.resize(size - 1, '.');
+    out += text + "\n";
+  }
+  return out;
+}
+
+// Tags every line of text with the host and port.
+std::string tagged(const std::string& vhost, const std::string& port, const std::string& text) {
+  std::string out;
+  for (const auto& l : lines_of(text)) out += vhost + "@@" + port + "@@" + l + "\n";
+  return out;
+}
+
+TEST_F(LogrouteFaults, FullFileSystemKeepsWholeLinesReportsOnceAndRoutesTheRest) {
+  box.mount_tmpfs(VHOSTS + "full.test/logs", "size=64k");
+  box.write_file(VHOSTS + "full.test/logs/filler", std::string(32 * 1024, 'f'));
+  streaming_logroute lr(box, {});
+  ASSERT_GT(lr.pid, 0);
+  // 300 lines of 333 bytes: far more than the 32 KiB left.
+  std::string full_lines = numbered_lines("full ", 0, 300, 333);
+  std::string other_lines = numbered_lines("other ", 0, 300, 50);
+  auto full = lines_of(full_lines);
+  auto other = lines_of(other_lines);
+  for (size_t i = 0; i < full.size(); ++i)
+    lr.send("full.test@@80@@" + full[i] + "\nexample.com@@80@@" + other[i] + "\n");
+  ASSERT_TRUE(wait_until([&] { return box.read_file(domain_log("example.com")) == other_lines; }));
+  // Every line that got in is whole, in order; the rest were dropped.
+  std::string stored = box.read_file(domain_log("full.test"));
+  EXPECT_GT(stored.size(), 0u);
+  EXPECT_LT(stored.size(), full_lines.size());
+  EXPECT_EQ(stored, full_lines.substr(0, stored.size())) << "a line was cut";
+  EXPECT_TRUE(stored.empty() || stored.back() == '\n') << "the file ends inside a line";
+  std::string report = lost_report("write", domain_log("full.test"), "No space left on device");
+  EXPECT_EQ(lr.err(), report);
+  EXPECT_EQ(lr.out(), report);
+
+  // Room again: the lines that follow get in whole, after the ones before.
+  fs::remove(VHOSTS + "full.test/logs/filler");
+  std::string more = numbered_lines("more ", 0, 20, 100);
+  lr.send(tagged("full.test", "80", more) + "example.com@@80@@end\n");
+  EXPECT_TRUE(exited_with(lr.finish(), 0));
+  EXPECT_EQ(box.read_file(domain_log("full.test")), stored + more);
+  EXPECT_EQ(box.read_file(domain_log("example.com")), other_lines + "end\n");
+  EXPECT_EQ(lr.err(), report);
+}
+
+// ---------------------------------------------------------------------------
+// A log directory logroute may not write.
+//
+// logroute runs as root, and root passes over file permissions. The test
+// takes that power (CAP_DAC_OVERRIDE and its kin) from the run, as a service
+// manager's capability bounding set would, and leaves everything else as it
+// is: same user, same files, same owners. A read-only mount (EROFS) is the
+// other way root meets a refusal; the end-to-end suite covers it.
+
+TEST_F(LogrouteFaults, LogDirectoryWithoutPermissionIsReportedOnceOthersStillRoute) {
+  box.make_dirs(VHOSTS + "locked.test/logs");
+  chmod((VHOSTS + "locked.test/logs").c_str(), 0555);
+  box.make_dirs(VHOSTS + "readonly.test/logs");
+  box.write_file(domain_log("readonly.test"), "old\n", 0444);
+  std::string input;
+  for (int i = 0; i < 3; ++i)
+    input += "example.com@@80@@" + std::to_string(i) + "\nlocked.test@@80@@lost\nreadonly.test@@80@@lost\n";
+  input += "example.com@@80@@end\n";
+
+  {
+    streaming_logroute lr(box, {.obey_permissions = true});
+    ASSERT_GT(lr.pid, 0);
+    lr.send(input);
+    EXPECT_TRUE(exited_with(lr.finish(), 0));
+    EXPECT_EQ(box.read_file(domain_log("example.com")), "0\n1\n2\nend\n");
+    EXPECT_FALSE(box.exists(domain_log("locked.test")));
+    EXPECT_EQ(box.read_file(domain_log("readonly.test")), "old\n");
+    std::string report = lost_report("open", domain_log("locked.test"), "Permission denied") +
+                         lost_report("open", domain_log("readonly.test"), "Permission denied");
+    EXPECT_EQ(lr.err(), report);
+    EXPECT_EQ(lr.out(), report);
+  }
+  // The same run with root's powers intact writes both: the refusal above
+  // came from the permissions alone.
+  fs::remove(domain_log("example.com"));
+  streaming_logroute lr(box, {});
+  ASSERT_GT(lr.pid, 0);
+  lr.send(input);
+  EXPECT_TRUE(exited_with(lr.finish(), 0));
+  EXPECT_EQ(box.read_file(domain_log("locked.test")), "lost\nlost\nlost\n");
+  EXPECT_EQ(lr.err(), "");
+}
+
+// ---------------------------------------------------------------------------
+// The log file's directory removed while logroute runs.
+
+// The domain's logs directory goes while its file is open and its lines keep
+// coming: what was written stays whole in the removed file, and the lines
+// after the removal follow the rule for a domain without logs (the
+// server-wide log) instead of vanishing into the removed file.
+TEST_F(LogrouteFaults, DomainLogDirectoryRemovedWhileOpen) {
+  box.make_dirs(VHOSTS + "gone.test/logs");
+  streaming_logroute lr(box, {});
+  ASSERT_GT(lr.pid, 0);
+  lr.send("gone.test@@80@@g1\ngone.test@@80@@g2\n");
+  ASSERT_TRUE(wait_until([&] { return box.read_file(domain_log("gone.test")) == "g1\ng2\n"; }));
+  int removed_file = open(domain_log("gone.test").c_str(), O_RDONLY);
+  ASSERT_GE(removed_file, 0);
+  fs::remove_all(VHOSTS + "gone.test/logs");
+  lr.send("gone.test@@80@@g3\ngone.test@@80@@g4\nexample.com@@80@@e1\ngone.test@@80@@g5\n");
+  EXPECT_TRUE(exited_with(lr.finish(), 0));
+  char buffer[256] = {};
+  ssize_t n = pread(removed_file, buffer, sizeof buffer - 1, 0);
+  close(removed_file);
+  EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), "g1\ng2\n");
+  EXPECT_EQ(box.read_file(SERVER_LOG), "g3\ng4\ng5\n");
+  EXPECT_EQ(box.read_file(domain_log("example.com")), "e1\n");
+  EXPECT_EQ(lr.err(), "");
+}
+
+// The server-wide log directory goes (and comes back): the failure is
+// reported once, the lines for other files still route, and once the
+// directory is back its lines go there again.
+TEST_F(LogrouteFaults, ServerLogDirectoryRemovedAndRestored) {
+  streaming_logroute lr(box, {});
+  ASSERT_GT(lr.pid, 0);
+  lr.send("unknown.test@@80@@u1\n");
+  ASSERT_TRUE(wait_until([&] { return box.read_file(SERVER_LOG) == "u1\n"; }));
+  int removed_file = open(SERVER_LOG.c_str(), O_RDONLY);
+  ASSERT_GE(removed_file, 0);
+  fs::remove_all("/var/log/apache2");
+  lr.send("unknown.test@@80@@lost 1\nunknown.test@@80@@lost 2\nexample.com@@80@@e1\n"
+          "other.test@@80@@lost 3\nexample.com@@80@@e2\n");
+  ASSERT_TRUE(wait_until([&] { return box.read_file(domain_log("example.com")) == "e1\ne2\n"; }));
+  std::string report = lost_report("open", SERVER_LOG, "No such file or directory");
+  EXPECT_EQ(lr.err(), report);
+  box.make_dirs("/var/log/apache2");
+  lr.send("unknown.test@@80@@u2\nexample.com@@80@@e3\n");
+  EXPECT_TRUE(exited_with(lr.finish(), 0));
+  char buffer[256] = {};
+  ssize_t n = pread(removed_file, buffer, sizeof buffer - 1, 0);
+  close(removed_file);
+  EXPECT_EQ(std::string(buffer, n > 0 ? n : 0), "u1\n");
+  EXPECT_EQ(box.read_file(SERVER_LOG), "u2\n");
+  EXPECT_EQ(box.read_file(domain_log("example.com")), "e1\ne2\ne3\n");
+  EXPECT_EQ(lr.err(), report);
+  EXPECT_EQ(lr.out(), report);
+}
+
+// ---------------------------------------------------------------------------
+// Stop signals in the middle of a stream.
+
+// A megabyte of lines over many hosts waits in the pipe; the stop signals
+// come while logroute is busy routing them. Everything already in the pipe
+// ends up in its file, whole and once, and logroute exits 0 although the
+// pipe stays open.
+TEST_F(LogrouteFaults, StopSignalsMidStreamLoseNothingInThePipe) {
+  const int hosts = 50;
+  for (int h = 0; h < hosts; ++h) box.make_dirs(VHOSTS + "h" + std::to_string(h) + ".test/logs");
+  for (int signals : {1, 20}) {
+    SCOPED_TRACE(std::to_string(signals) + " signal(s)");
+    remove_files_under({"/var/www", "/var/log"});
+    std::string backlog;
+    std::map<std::string, std::string> expected;
+    for (int i = 0; backlog.size() < (1u << 20) - 200; ++i) {
+      std::string host = "h" + std::to_string((i / 3) % hosts) + ".test";
+      std::string text = "line " + std::to_string(i) + " " + std::string(i % 90, 'x') + "\n";
+      backlog += host + "@@" + (i % 7 == 0 ? "443" : "80") + "@@" + text;
+      expected[domain_log(host, i % 7 == 0)] += text;
+    }
+    streaming_logroute lr(box, {.backlog = backlog});
+    ASSERT_GT(lr.pid, 0);
+    ASSERT_TRUE(wait_until([&] { return box.exists(domain_log("h0.test")); }));
+    for (int s = 0; s < signals; ++s) kill(lr.pid, s % 2 ? SIGHUP : SIGTERM);
+    int status = lr.finish(false);
+    ASSERT_NE(status, -1) << "still running with the pipe open";
+    EXPECT_TRUE(exited_with(status, 0));
+    EXPECT_EQ(files_under(box, {"/var/www", "/var/log"}), expected);
+    EXPECT_EQ(lr.err(), "");
+  }
+}
+
+}  // namespace
