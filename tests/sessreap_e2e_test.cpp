@@ -34,6 +34,9 @@ std::string without_readlink_warnings(const std::string& err) {
   return kept;
 }
 
+// A directory name no other test process uses at the same time.
+std::string own_dir(const std::string& base) { return base + "-" + std::to_string(getpid()); }
+
 struct CommandLineCase {
   std::vector<std::string> args;
   int status;
@@ -47,9 +50,13 @@ class Sessreap : public ::testing::Test {
     if (!box.ok()) GTEST_SKIP() << box.why();
     box.make_dirs("/tmp/sess", 0700);
   }
-  std::string session(const std::string& name) {
-    box.write_file("/tmp/sess/" + name, "x|s:1:\"y\";");
-    return "/tmp/sess/" + name;
+  // The scan sees the processes of every test running at the same time,
+  // whose links show paths as seen in their own namespaces: tests that
+  // check verbose output or hold files open use directories of their own
+  // (see own_dir).
+  std::string session(const std::string& name, const std::string& dir = "/tmp/sess") {
+    box.write_file(dir + "/" + name, "x|s:1:\"y\";");
+    return dir + "/" + name;
   }
   harness::Sandbox box;
 };
@@ -95,56 +102,59 @@ TEST_F(Sessreap, CommandLineRules) {
 }
 
 TEST_F(Sessreap, OptionsMayFollowTheOperands) {
-  std::string fresh = session("sess_fresh");
-  auto r = sessreap({"/tmp/sess", "5", "-v"});
+  const std::string dir = own_dir("/tmp/sess-options");
+  std::string fresh = session("sess_fresh", dir);
+  auto r = sessreap({dir, "5", "-v"});
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_EQ(without_readlink_warnings(r.err),
-            "INFO: Session file '/tmp/sess' is in use.\n"
-            "INFO: Skip file '/tmp/sess/sess_fresh': not expired yet\n");
+            "INFO: Session file '" + dir + "' is in use.\n"
+            "INFO: Skip file '" + dir + "/sess_fresh': not expired yet\n");
 }
 
 TEST_F(Sessreap, RemovesExpiredFilesAndKeepsFreshOnesAtTheExactBoundary) {
-  std::string old_file = session("sess_old");
-  std::string hidden = session(".hidden_old");
+  const std::string dir = own_dir("/tmp/sess-boundary");
+  std::string old_file = session("sess_old", dir);
+  std::string hidden = session(".hidden_old", dir);
   sleep(2);
-  std::string fresh = session("sess_fresh");
+  std::string fresh = session("sess_fresh", dir);
   time_t t_old = ctime_of(old_file), t_fresh = ctime_of(fresh);
   ASSERT_GE(t_fresh - t_old, 2);
 
   // Exactly 60 s after the fresh file: it stays, the older ones go.
-  auto r = sessreap({"/tmp/sess", "1"}, frozen_clock_env(t_fresh + 60));
+  auto r = sessreap({dir, "1"}, frozen_clock_env(t_fresh + 60));
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.err, "") << "a quiet run writes nothing";
   EXPECT_FALSE(box.exists(old_file));
   EXPECT_FALSE(box.exists(hidden));
   EXPECT_TRUE(box.exists(fresh));
 
-  r = sessreap({"-v", "/tmp/sess", "1"}, frozen_clock_env(t_fresh + 61));
+  r = sessreap({"-v", dir, "1"}, frozen_clock_env(t_fresh + 61));
   EXPECT_EQ(without_readlink_warnings(r.err),
-            "INFO: Session file '/tmp/sess' is in use.\n"
-            "INFO: Remove old session file: /tmp/sess/sess_fresh\n");
+            "INFO: Session file '" + dir + "' is in use.\n"
+            "INFO: Remove old session file: " + dir + "/sess_fresh\n");
   EXPECT_FALSE(box.exists(fresh));
 }
 
 TEST_F(Sessreap, KeepsFilesHeldOpenByARunningProcessHoweverTheDirectoryIsNamed) {
-  std::string held = session("sess_held");
+  const std::string dir = own_dir("/tmp/live"), base = dir.substr(5);
+  std::string held = session("sess_held", dir);
   auto holder = harness::hold_open({held});
   box.make_dirs("/tmp/elsewhere");
-  symlink("/tmp/sess", "/tmp/elsewhere/link");
+  symlink(dir.c_str(), "/tmp/elsewhere/link");
   const std::vector<std::pair<std::vector<std::string>, std::string>> namings = {
-      {{"-v", "/tmp/sess", "1"}, "/tmp/sess"},
-      {{"-v", "sess/", "1"}, "sess"},                   // relative, run from /tmp
-      {{"-v", "../tmp/./sess", "1"}, "../tmp/./sess"},  // dot components
+      {{"-v", dir, "1"}, dir},
+      {{"-v", base + "/", "1"}, base},                        // relative, run from /tmp
+      {{"-v", "../tmp/./" + base, "1"}, "../tmp/./" + base},  // dot components
       {{"-v", "/tmp/elsewhere/link", "1"}, "/tmp/elsewhere/link"},
-      {{"-v", "/tmp//sess//", "1"}, "/tmp//sess/"},
+      {{"-v", "/tmp//" + base + "//", "1"}, "/tmp//" + base + "/"},
   };
   for (const auto& [args, shown] : namings) {
-    session("sess_unused");
+    session("sess_unused", dir);
     auto r = sessreap(args, frozen_clock_env(ctime_of(held) + 3600), "/tmp");
     EXPECT_EQ(r.exit_status, 0) << shown;
     EXPECT_TRUE(box.exists(held)) << shown;
-    EXPECT_FALSE(box.exists("/tmp/sess/sess_unused")) << shown;
-    EXPECT_NE(r.err.find("INFO: Session file '/tmp/sess/sess_held' is in use.\n"), std::string::npos) << r.err;
+    EXPECT_FALSE(box.exists(dir + "/sess_unused")) << shown;
+    EXPECT_NE(r.err.find("INFO: Session file '" + dir + "/sess_held' is in use.\n"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("INFO: Skip file '" + shown + "/sess_held': still in use\n"), std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find("INFO: Remove old session file: " + shown + "/sess_unused\n"), std::string::npos)

@@ -17,7 +17,10 @@ using sessreap_test::ctime_of;
 using sessreap_test::frozen_clock_env;
 using sessreap_test::sessreap;
 
-const std::string kDir = "/tmp/sess";
+// The scan sees every process of the machine, those of other tests' mount
+// namespaces included, and their descriptor links show paths as seen there:
+// each test keeps its sessions under a name of its own.
+std::string kDir;
 
 void create_files(const std::string& prefix, int count) {
   for (int i = 0; i < count; ++i) {
@@ -58,6 +61,7 @@ std::vector<std::unique_ptr<harness::Child>> start_holders(int count, int per_ho
 }
 
 TEST(SessreapStress, HundredsOfHoldersOverAHundredThousandFiles) {
+  kDir = "/tmp/sess-many-holders-" + std::to_string(getpid());
   harness::Sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
   const int half = 50000, holders = 300, per_holder = 2;
@@ -85,6 +89,7 @@ pid_t start_churn() {
 }
 
 TEST(SessreapStress, FilesAppearingAndVanishingDuringTheWalk) {
+  kDir = "/tmp/sess-churn-" + std::to_string(getpid());
   harness::Sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
   box.write_file("/tmp/outside/old0", "not a session of this directory");
