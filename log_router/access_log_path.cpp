@@ -31,12 +31,12 @@ const char* next_candidate(const char* candidate) {
   return dot + 1;
 }
 
-bool domain_dir_exists(const char* vhosts_dir, const char* candidate) {
+// Writes a candidate's domain directory into `path` (whose first bytes are
+// "<vhosts>/system/") and tells whether it exists.
+bool domain_dir_exists(char* path, char* candidate_at, const char* candidate) {
   if (is_dot_name(candidate)) return false;
-  char* dir = asprintf_or_exit("%s/system/%s", vhosts_dir, candidate);
-  bool exists = path_exists(dir);
-  std::free(dir);
-  return exists;
+  std::memcpy(candidate_at, candidate, std::strlen(candidate) + 1);
+  return path_exists(path);
 }
 
 }  // namespace
@@ -54,20 +54,31 @@ char* asprintf_or_exit(const char* format, ...) {
   return text;
 }
 
+// Every path of one resolution is built in place in one allocation, sized
+// for the longest (the whole host name as the domain): a key change costs
+// one formatting and one allocation, besides its system calls.
 char* resolve_domain_log_path(const char* vhosts_dir, const char* vhost, bool ssl) {
   if (vhost[0] == '\0' || std::strchr(vhost, '/') != nullptr) return nullptr;
+  const char* file_name = ssl ? "/access_ssl_log" : "/access_log";
+  char* path = asprintf_or_exit("%s/system/%s/logs%s", vhosts_dir, vhost, file_name);
+  char* candidate_at = path + std::strlen(vhosts_dir) + std::strlen("/system/");
   const char* candidate = vhost;
-  while (!domain_dir_exists(vhosts_dir, candidate)) {
+  while (!domain_dir_exists(path, candidate_at, candidate)) {
     candidate = next_candidate(candidate);
-    if (candidate == nullptr) return nullptr;
+    if (candidate == nullptr) {
+      std::free(path);
+      return nullptr;
+    }
   }
   // The first existing domain decides: without its logs directory the
   // server-wide log is used and parent domains are not tried.
-  char* logs_dir = asprintf_or_exit("%s/system/%s/logs", vhosts_dir, candidate);
-  char* path = nullptr;
-  if (path_exists(logs_dir))
-    path = asprintf_or_exit("%s/%s", logs_dir, ssl ? "access_ssl_log" : "access_log");
-  std::free(logs_dir);
+  char* logs_dir_end = candidate_at + std::strlen(candidate);
+  std::memcpy(logs_dir_end, "/logs", sizeof "/logs");
+  if (!path_exists(path)) {
+    std::free(path);
+    return nullptr;
+  }
+  std::memcpy(logs_dir_end + std::strlen("/logs"), file_name, std::strlen(file_name) + 1);
   return path;
 }
 
