@@ -13,7 +13,8 @@
 //
 // The test process enters its own mount namespace on the first Sandbox and
 // stays there; each Sandbox mounts fresh layers over /tmp, /etc, /var and
-// /dev and removes them again when it goes out of scope.
+// /dev (with an empty /var/log, so the host's own logging never shows) and
+// removes them again when it goes out of scope.
 #pragma once
 
 #include <sys/types.h>
