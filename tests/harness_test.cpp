@@ -4,6 +4,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "harness/sandbox.hpp"
@@ -22,6 +23,7 @@ TEST(Sandbox, WritesStayInsideTheNamespace) {
   EXPECT_FALSE(box.exists("/proc/1/root/var/www/vhosts/harness-probe"));
   EXPECT_TRUE(box.exists("/etc/passwd")) << "the host's /etc stays readable";
   EXPECT_TRUE(box.exists("/dev/null"));
+  EXPECT_TRUE(std::filesystem::is_empty("/var/log")) << "the host's logging never shows";
 }
 
 TEST(Sandbox, EachSandboxStartsFresh) {
