@@ -184,14 +184,15 @@ struct tagged_line {
 };
 
 // The lines that a run which stops after the first `count` lines leaves in
-// each file.
-std::map<std::string, std::string> first_lines(const std::vector<tagged_line>& lines, size_t count) {
+// each file. (This and the two helpers below serve only the preloaded
+// allocator's sweeps, which a sanitized build leaves out.)
+[[maybe_unused]] std::map<std::string, std::string> first_lines(const std::vector<tagged_line>& lines, size_t count) {
   std::map<std::string, std::string> files;
   for (size_t i = 0; i < count && i < lines.size(); ++i) files[lines[i].file] += lines[i].text;
   return files;
 }
 
-size_t line_count(const std::map<std::string, std::string>& files) {
+[[maybe_unused]] size_t line_count(const std::map<std::string, std::string>& files) {
   size_t n = 0;
   for (const auto& [path, content] : files)
     for (char c : content) n += c == '\n';
@@ -213,7 +214,7 @@ std::vector<std::string> lines_of(const std::string& text) {
 
 // The environment that preloads the failing allocator, refusing call `n`
 // (and every later one in mode "from"). A sanitizer's options pass through.
-std::vector<std::string> failing_env(size_t n, const char* mode, const std::string& report) {
+[[maybe_unused]] std::vector<std::string> failing_env(size_t n, const char* mode, const std::string& report) {
   std::vector<std::string> env = {std::string("LD_PRELOAD=") + MALLOC_FAIL_SHIM,
                                   "VAREK_MALLOC_FAIL_AT=" + std::to_string(n),
                                   std::string("VAREK_MALLOC_FAIL_MODE=") + mode,
