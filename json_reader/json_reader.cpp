@@ -295,15 +295,49 @@ char* json_read_string(json_reader* r) {
   }
 }
 
-int json_begin_object(json_reader* r) {
+namespace {
+
+// After white space: consumes `opening`, or records `missing` and leaves the
+// cursor on the byte found.
+int open_container(json_reader* r, char opening, json_error_code missing) {
   json_skip_space(r);
-  if (*r->cursor == '{') {
+  if (*r->cursor == opening) {
     ++r->cursor;
     return 0;
   }
-  r->error_code = JSON_OBJECT_EXPECTED;
-  return JSON_OBJECT_EXPECTED;
+  r->error_code = missing;
+  return missing;
 }
+
+// After white space: consumes ',' (0, more follows) or `closing` (1, the
+// end), or records `missing`.
+int next_in_container(json_reader* r, char closing, json_error_code missing) {
+  json_skip_space(r);
+  if (*r->cursor == ',') {
+    ++r->cursor;
+    return 0;
+  }
+  if (*r->cursor == closing) {
+    ++r->cursor;
+    return 1;
+  }
+  r->error_code = missing;
+  return missing;
+}
+
+// After white space: consumes `closing` (1), or leaves the cursor there (0).
+int close_container(json_reader* r, char closing) {
+  json_skip_space(r);
+  if (*r->cursor == closing) {
+    ++r->cursor;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int json_begin_object(json_reader* r) { return open_container(r, '{', JSON_OBJECT_EXPECTED); }
 
 char* json_read_key(json_reader* r) {
   char* name = json_read_string(r);  // skips white space itself
@@ -317,61 +351,15 @@ char* json_read_key(json_reader* r) {
   return name;
 }
 
-int json_next_member(json_reader* r) {
-  json_skip_space(r);
-  if (*r->cursor == ',') {
-    ++r->cursor;
-    return 0;
-  }
-  if (*r->cursor == '}') {
-    ++r->cursor;
-    return 1;
-  }
-  r->error_code = JSON_OBJECT_SEPARATOR_EXPECTED;
-  return JSON_OBJECT_SEPARATOR_EXPECTED;
-}
+int json_next_member(json_reader* r) { return next_in_container(r, '}', JSON_OBJECT_SEPARATOR_EXPECTED); }
 
-int json_end_object(json_reader* r) {
-  json_skip_space(r);
-  if (*r->cursor == '}') {
-    ++r->cursor;
-    return 1;
-  }
-  return 0;
-}
+int json_end_object(json_reader* r) { return close_container(r, '}'); }
 
-int json_begin_array(json_reader* r) {
-  json_skip_space(r);
-  if (*r->cursor == '[') {
-    ++r->cursor;
-    return 0;
-  }
-  r->error_code = JSON_ARRAY_EXPECTED;
-  return JSON_ARRAY_EXPECTED;
-}
+int json_begin_array(json_reader* r) { return open_container(r, '[', JSON_ARRAY_EXPECTED); }
 
-int json_next_element(json_reader* r) {
-  json_skip_space(r);
-  if (*r->cursor == ',') {
-    ++r->cursor;
-    return 0;
-  }
-  if (*r->cursor == ']') {
-    ++r->cursor;
-    return 1;
-  }
-  r->error_code = JSON_ARRAY_SEPARATOR_EXPECTED;
-  return JSON_ARRAY_SEPARATOR_EXPECTED;
-}
+int json_next_element(json_reader* r) { return next_in_container(r, ']', JSON_ARRAY_SEPARATOR_EXPECTED); }
 
-int json_end_array(json_reader* r) {
-  json_skip_space(r);
-  if (*r->cursor == ']') {
-    ++r->cursor;
-    return 1;
-  }
-  return 0;
-}
+int json_end_array(json_reader* r) { return close_container(r, ']'); }
 
 int json_skip_value(json_reader* r) { return skip_value_at(r, 0); }
 
