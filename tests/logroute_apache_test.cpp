@@ -23,11 +23,15 @@
 
 #include <gtest/gtest.h>
 
+#include "harness/loopback.hpp"
 #include "harness/sandbox.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
+using harness::accepts_connections;
+using harness::free_loopback_port;
+using harness::wait_until;
 using namespace std::chrono_literals;
 
 const std::string APACHE = "/usr/sbin/apache2";
@@ -37,39 +41,6 @@ const std::string OPENSSL = "/usr/bin/openssl";
 const std::string WORK = "/tmp/apache";
 const std::string VHOSTS = "/var/www/vhosts/system/";
 const std::string SERVER_LOG = "/var/log/apache2/access_log";
-
-int free_loopback_port() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr = {};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
-bool accepts_connections(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr = {};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
-}
-
-template <typename Condition>
-bool wait_until(Condition done, std::chrono::milliseconds limit) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
 
 std::string read_text(const std::string& path) {
   std::ifstream in(path);
