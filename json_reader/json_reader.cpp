@@ -137,21 +137,31 @@ int json_read_null(json_reader* r) {
   return JSON_NULL_EXPECTED;
 }
 
-int64_t json_read_int64(json_reader* r) {
-  char* end = nullptr;
-  long long value = std::strtoll(r->cursor, &end, 0);
+namespace {
+
+// Judges where strtoll/strtoull stopped: no digits, a value out of range
+// (the reader never resets errno itself: the caller clears it before a
+// parse), or digits followed by a fraction or exponent. The cursor moves
+// past the digits unless none were read or the value overflowed.
+void finish_integer(json_reader* r, char* end) {
   if (end == r->cursor) {
     r->error_code = JSON_NUMBER_EXPECTED;
-    return value;
+    return;
   }
-  // The reader never resets errno itself: the caller
-  // clears it before a parse.
   if (errno == ERANGE) {
     r->error_code = JSON_NUMBER_OUT_OF_RANGE;
-    return value;
+    return;
   }
   r->cursor = end;
   if (*end == '.' || *end == 'e' || *end == 'E') r->error_code = JSON_BAD_NUMBER_FORMAT;
+}
+
+}  // namespace
+
+int64_t json_read_int64(json_reader* r) {
+  char* end = nullptr;
+  long long value = std::strtoll(r->cursor, &end, 0);
+  finish_integer(r, end);
   return value;
 }
 
@@ -163,16 +173,7 @@ uint64_t json_read_uint64(json_reader* r) {
   }
   char* end = nullptr;
   unsigned long long value = std::strtoull(r->cursor, &end, 0);
-  if (end == r->cursor) {
-    r->error_code = JSON_NUMBER_EXPECTED;
-    return value;
-  }
-  if (errno == ERANGE) {
-    r->error_code = JSON_NUMBER_OUT_OF_RANGE;
-    return value;
-  }
-  r->cursor = end;
-  if (*end == '.' || *end == 'e' || *end == 'E') r->error_code = JSON_BAD_NUMBER_FORMAT;
+  finish_integer(r, end);
   return value;
 }
 
