@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr size_t kTargetSize = 8u << 20;  // about 8 MiB per document
+constexpr size_t TARGET_SIZE = 8u << 20;  // about 8 MiB per document
 
 // Small deterministic generator, so that every run reads the same bytes.
 struct Lcg {
@@ -28,7 +28,8 @@ struct Lcg {
 };
 
 std::string path_like(Lcg& rng, bool escapes) {
-  static const char* const parts[] = {"opt", "vrk", "php", "8.2", "bin", "etc", "php-cgi", "var", "www", "vhosts"};
+  static const char* const parts[] = {"opt", "vrk",     "php", "8.2", "bin",
+                                      "etc", "php-cgi", "var", "www", "vhosts"};
   std::string s;
   const int n = 3 + rng.next() % 5;
   for (int i = 0; i < n; ++i) {
@@ -45,18 +46,21 @@ std::string mixed_document() {
   Lcg rng;
   std::string doc = "{\"default\": \"php82\", \"handlers\": [\n";
   bool first = true;
-  while (doc.size() < kTargetSize) {
+  while (doc.size() < TARGET_SIZE) {
     if (!first) doc += ",\n";
     first = false;
     doc += "  {\"id\": \"php" + std::to_string(rng.next() % 100) + "\", ";
-    doc += "\"displayname\": \"PHP " + std::to_string(rng.next() % 9) + "." + std::to_string(rng.next() % 9) + "\", ";
+    doc += "\"displayname\": \"PHP " + std::to_string(rng.next() % 9) + "." +
+           std::to_string(rng.next() % 9) + "\", ";
     doc += "\"path\": \"" + path_like(rng, true) + "\", ";
     doc += "\"phpini\": \"" + path_like(rng, false) + "\", ";
     doc += "\"version\": " + std::to_string(rng.next()) + ", ";
-    doc += "\"load\": -" + std::to_string(rng.next() % 1000) + "." + std::to_string(rng.next() % 1000) + "e-3, ";
+    doc += "\"load\": -" + std::to_string(rng.next() % 1000) + "." +
+           std::to_string(rng.next() % 1000) + "e-3, ";
     doc += "\"enabled\": " + std::string(rng.next() % 2 ? "true" : "false") + ", ";
     doc += "\"custom\": null, ";
-    doc += "\"ports\": [" + std::to_string(rng.next() % 65536) + ", " + std::to_string(rng.next() % 65536) + ", []]}";
+    doc += "\"ports\": [" + std::to_string(rng.next() % 65536) + ", " +
+           std::to_string(rng.next() % 65536) + ", []]}";
   }
   doc += "\n]}\n";
   return doc;
@@ -68,7 +72,7 @@ std::string string_document(bool escapes) {
   Lcg rng;
   std::string doc = "[";
   bool first = true;
-  while (doc.size() < kTargetSize) {
+  while (doc.size() < TARGET_SIZE) {
     if (!first) doc += ", ";
     first = false;
     doc += "\"" + path_like(rng, escapes) + "\"";
@@ -92,7 +96,8 @@ void run(benchmark::State& state, const std::string& doc, Body body) {
     json_reader_destroy(r);
     state.ResumeTiming();
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(doc.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(doc.size()));
   state.counters["doc_MiB"] = static_cast<double>(doc.size()) / (1 << 20);
 }
 

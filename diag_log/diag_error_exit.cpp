@@ -17,11 +17,9 @@ constexpr const char* NO_MEMORY_TEXT = "Can't allocate memory for error message"
 // The base name of path as POSIX basename(3) gives it ("/" for "/", "." for
 // ""), taken without changing the caller's text.
 std::string_view base_name(std::string_view path) {
-  if (path.empty())
-    return ".";
+  if (path.empty()) return ".";
   std::size_t end = path.find_last_not_of('/');
-  if (end == std::string_view::npos)
-    return "/";
+  if (end == std::string_view::npos) return "/";
   path = path.substr(0, end + 1);
   std::size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
@@ -32,8 +30,7 @@ void print_to(std::FILE* stream, std::string_view prefix, const char* text) {
     std::fprintf(stream, "%.*s: ", static_cast<int>(prefix.size()), prefix.data());
   std::fputs(text, stream);
   std::size_t length = std::strlen(text);
-  if (length == 0 || text[length - 1] != '\n')
-    std::fputc('\n', stream);
+  if (length == 0 || text[length - 1] != '\n') std::fputc('\n', stream);
   std::fflush(stream);
 }
 
@@ -67,11 +64,9 @@ void append_system_error(char** buffer, std::size_t* size, std::size_t length, i
   const char* suffix = "\nSystem error %d: %s";
   const char* reason = std::strerror(error);
   int needed = std::snprintf(*buffer + length, *size - length, suffix, error, reason);
-  if (needed < 0 || length + needed < *size)
-    return;
+  if (needed < 0 || length + needed < *size) return;
   char* grown = static_cast<char*>(std::realloc(*buffer, length + needed + 1));
-  if (grown == nullptr)
-    return;
+  if (grown == nullptr) return;
   *buffer = grown;
   *size = length + needed + 1;
   std::snprintf(*buffer + length, *size - length, suffix, error, reason);
@@ -81,12 +76,10 @@ void append_system_error(char** buffer, std::size_t* size, std::size_t length, i
 
 int diag_print_message(const char* text, int status) {
   std::string_view prefix;
-  if (diag_program_path != nullptr)
-    prefix = base_name(diag_program_path);
+  if (diag_program_path != nullptr) prefix = base_name(diag_program_path);
   print_to(stderr, prefix, text);
   print_to(stdout, prefix, text);
-  if (status != 0)
-    std::exit(status);
+  if (status != 0) std::exit(status);
   return 0;
 }
 
@@ -100,8 +93,7 @@ void diag_error_exit_v(int status, const char* format, va_list args) {
   }
   long length = format_message(&buffer, &size, format, args);
   errno = saved_errno;
-  if (length >= 0 && saved_errno != 0)
-    append_system_error(&buffer, &size, length, saved_errno);
+  if (length >= 0 && saved_errno != 0) append_system_error(&buffer, &size, length, saved_errno);
   diag_print_message(buffer, status);
   std::free(buffer);
   errno = saved_errno;  // the caller may go on and look at it

@@ -30,7 +30,8 @@ std::vector<exit_case> exit_cases() {
       {"NoErrorReturns", "/usr/bin/logroute", 0, 0, "all fine", "logroute: all fine\n"},
       {"ErrorAppendsSuffix", "/usr/bin/logroute", ENOENT, 3, "Cannot open",
        "logroute: Cannot open" + system_error(ENOENT) + "\n"},
-      {"NoProgramPathNoPrefix", nullptr, EACCES, 1, "denied", "denied" + system_error(EACCES) + "\n"},
+      {"NoProgramPathNoPrefix", nullptr, EACCES, 1, "denied",
+       "denied" + system_error(EACCES) + "\n"},
       {"RelativeProgramPath", "logroute", 0, 2, "m", "logroute: m\n"},
       {"TrailingSlashes", "/opt/tool//", 0, 0, "m", "tool: m\n"},
       {"RootOnly", "/", 0, 0, "m", "/: m\n"},
@@ -96,8 +97,7 @@ TEST(ErrorExit, FormatsItsArguments) {
 TEST(PrintMessage, ReturnsZeroOrEndsTheProcess) {
   child_result r = run_in_child([] {
     diag_program_path = "/x/prog";
-    if (diag_print_message("kept", 0) != 0)
-      return 98;
+    if (diag_print_message("kept", 0) != 0) return 98;
     diag_print_message("gone", 4);
     return 99;
   });

@@ -33,8 +33,7 @@ void copy_text(char (&dst)[DIAG_TEXT_SIZE], const char* src) {
 // Reads VAREK_LOG_LEVEL: its digit when it is exactly one of "0".."7", else -1.
 int level_from_env() {
   const char* value = std::getenv(DIAG_ENV_LOG_LEVEL);
-  if (value == nullptr || value[0] < '0' || value[0] > '7' || value[1] != '\0')
-    return -1;
+  if (value == nullptr || value[0] < '0' || value[0] > '7' || value[1] != '\0') return -1;
   return value[0] - '0';
 }
 
@@ -56,8 +55,7 @@ void open_syslog_mode(int options, const char* ident) {
   closelog();
   diag_options = options | LOG_PID;
   copy_text(diag_ident, ident != nullptr ? ident : program_invocation_short_name);
-  if (diag_options & DIAG_LOG_TRACE_ID)
-    set_up_trace_id();
+  if (diag_options & DIAG_LOG_TRACE_ID) set_up_trace_id();
   openlog(diag_ident, diag_options & DIAG_LOG_OPENLOG_MASK, diag_facility);
   diag_log_write = diag_syslog_write;
   diag_log_vwrite = diag_syslog_vwrite;
@@ -82,14 +80,10 @@ void diag_log_set_level(int level) {
   int threshold = level & 7;
   if (level & DIAG_LOG_LEVEL_FROM_ENV) {
     int from_env = level_from_env();
-    if (from_env > threshold)
-      threshold = from_env;
+    if (from_env > threshold) threshold = from_env;
   }
   diag_threshold = threshold;
-  if (diag_destination == nullptr)
-    setlogmask(LOG_UPTO(threshold));
+  if (diag_destination == nullptr) setlogmask(LOG_UPTO(threshold));
 }
 
-int diag_log_get_options() {
-  return diag_options;
-}
+int diag_log_get_options() { return diag_options; }

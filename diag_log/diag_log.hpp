@@ -14,8 +14,9 @@
 // other thread exists.
 #pragma once
 
-#include <cstdarg>
 #include <syslog.h>
+
+#include <cstdarg>
 
 #define DIAG_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 

@@ -27,8 +27,7 @@ class ConsoleSink : public testing::TestWithParam<console_case> {};
 TEST_P(ConsoleSink, WritesToTheStreamsOfItsDestination) {
   const console_case& c = GetParam();
   child_result r = run_in_child([&] {
-    if (c.initialise)
-      diag_log_init(c.destination, LOG_INFO, LOG_USER, 0, nullptr);
+    if (c.initialise) diag_log_init(c.destination, LOG_INFO, LOG_USER, 0, nullptr);
     diag_log_write(c.priority, "%s %d", "message", 7);
     return 0;
   });
@@ -39,19 +38,19 @@ TEST_P(ConsoleSink, WritesToTheStreamsOfItsDestination) {
 
 INSTANTIATE_TEST_SUITE_P(
     Destinations, ConsoleSink,
-    testing::Values(
-        console_case{"DefaultsError", false, nullptr, LOG_ERR, true, true},
-        console_case{"DefaultsInfo", false, nullptr, LOG_INFO, true, true},
-        console_case{"DefaultsDebugIsAboveThreshold", false, nullptr, LOG_DEBUG, false, false},
-        // The whole priority is compared: facility bits keep it off the console.
-        console_case{"DefaultsFacilityWarning", false, nullptr, LOG_USER | LOG_WARNING, false,
-                     false},
-        console_case{"Console", true, "console", LOG_ERR, true, true},
-        console_case{"ConsoleMixedCase", true, "CoNsOlE", LOG_ERR, true, true},
-        console_case{"Stderr", true, "stderr", LOG_ERR, true, false},
-        console_case{"StderrUpperCase", true, "STDERR", LOG_WARNING, true, false},
-        console_case{"OtherName", true, "stdout", LOG_ERR, false, false},
-        console_case{"EmptyName", true, "", LOG_EMERG, false, false}),
+    testing::Values(console_case{"DefaultsError", false, nullptr, LOG_ERR, true, true},
+                    console_case{"DefaultsInfo", false, nullptr, LOG_INFO, true, true},
+                    console_case{"DefaultsDebugIsAboveThreshold", false, nullptr, LOG_DEBUG, false,
+                                 false},
+                    // The whole priority is compared: facility bits keep it off the console.
+                    console_case{"DefaultsFacilityWarning", false, nullptr, LOG_USER | LOG_WARNING,
+                                 false, false},
+                    console_case{"Console", true, "console", LOG_ERR, true, true},
+                    console_case{"ConsoleMixedCase", true, "CoNsOlE", LOG_ERR, true, true},
+                    console_case{"Stderr", true, "stderr", LOG_ERR, true, false},
+                    console_case{"StderrUpperCase", true, "STDERR", LOG_WARNING, true, false},
+                    console_case{"OtherName", true, "stdout", LOG_ERR, false, false},
+                    console_case{"EmptyName", true, "", LOG_EMERG, false, false}),
     [](const testing::TestParamInfo<console_case>& info) { return info.param.name; });
 
 TEST(ConsoleSink, VwriteFormatsEachStreamFromItsOwnArguments) {
@@ -73,12 +72,10 @@ int console_threshold(int level, const char* env_value) {
     else
       unsetenv("VAREK_LOG_LEVEL");
     diag_log_init("stderr", level, LOG_USER, 0, nullptr);
-    for (int severity = 0; severity <= 7; severity++)
-      diag_log_write(severity, "%d", severity);
+    for (int severity = 0; severity <= 7; severity++) diag_log_write(severity, "%d", severity);
     return 0;
   });
-  if (r.exit_status != 0)
-    return -2;
+  if (r.exit_status != 0) return -2;
   return r.err.empty() ? -1 : r.err[r.err.size() - 2] - '0';
 }
 
@@ -101,14 +98,10 @@ constexpr int FROM_ENV = DIAG_LOG_LEVEL_FROM_ENV;
 INSTANTIATE_TEST_SUITE_P(
     Levels, Threshold,
     testing::Values(threshold_case{3, nullptr, 3}, threshold_case{0, nullptr, 0},
-                    threshold_case{7, nullptr, 7},
-                    threshold_case{3 | FROM_ENV, "5", 5},
-                    threshold_case{3 | FROM_ENV, "2", 3},
-                    threshold_case{3 | FROM_ENV, "8", 3},
-                    threshold_case{3 | FROM_ENV, "55", 3},
-                    threshold_case{3 | FROM_ENV, "", 3},
-                    threshold_case{3 | FROM_ENV, "5 ", 3},
-                    threshold_case{0 | FROM_ENV, "7", 7},
+                    threshold_case{7, nullptr, 7}, threshold_case{3 | FROM_ENV, "5", 5},
+                    threshold_case{3 | FROM_ENV, "2", 3}, threshold_case{3 | FROM_ENV, "8", 3},
+                    threshold_case{3 | FROM_ENV, "55", 3}, threshold_case{3 | FROM_ENV, "", 3},
+                    threshold_case{3 | FROM_ENV, "5 ", 3}, threshold_case{0 | FROM_ENV, "7", 7},
                     // Without the bit the variable is not read.
                     threshold_case{3, "7", 3},
                     // Only bits 0 to 2 give the threshold.
@@ -116,8 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<threshold_case>& info) {
       std::string env = info.param.env_value == nullptr ? "Unset" : info.param.env_value;
       for (char& c : env)
-        if (!std::isalnum(static_cast<unsigned char>(c)))
-          c = '_';
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
       return "Level" + std::to_string(info.param.level) + "Env" + env + "_" +
              std::to_string(info.index);
     });
@@ -136,8 +128,7 @@ TEST(Threshold, SetLevelAloneChangesTheConsoleThreshold) {
 
 TEST(Options, ConsoleInitialisationKeepsTheOptionWord) {
   child_result r = run_in_child([] {
-    if (diag_log_get_options() != LOG_PID)
-      return 1;
+    if (diag_log_get_options() != LOG_PID) return 1;
     diag_log_init("console", LOG_INFO, LOG_USER, DIAG_LOG_TRACE_ID | LOG_CONS, nullptr);
     return diag_log_get_options() == LOG_PID ? 0 : 2;
   });
@@ -148,8 +139,7 @@ TEST(Options, ConsoleInitialisationKeepsTheOptionWord) {
 class SyslogMode : public testing::Test {
  protected:
   void SetUp() override {
-    if (!box_.ok())
-      GTEST_SKIP() << box_.why();
+    if (!box_.ok()) GTEST_SKIP() << box_.why();
     capture_ = std::make_unique<harness::SyslogCapture>();
   }
   harness::Sandbox box_;

@@ -11,9 +11,7 @@ namespace {
 // Size of the buffer a syslog message with a trace identifier is built in.
 constexpr std::size_t TRACED_MESSAGE_SIZE = 8192;
 
-bool destination_is(const char* name) {
-  return strcasecmp(diag_destination, name) == 0;
-}
+bool destination_is(const char* name) { return strcasecmp(diag_destination, name) == 0; }
 
 void print_line(std::FILE* stream, const char* format, va_list args) {
   std::vfprintf(stream, format, args);
@@ -25,16 +23,13 @@ void print_line(std::FILE* stream, const char* format, va_list args) {
 
 void diag_console_vwrite(int priority, const char* format, va_list args) {
   // The whole priority is compared, facility bits included.
-  if (priority > diag_threshold)
-    return;
+  if (priority > diag_threshold) return;
   bool both = diag_destination == nullptr || destination_is("console");
-  if (!both && !destination_is("stderr"))
-    return;
+  if (!both && !destination_is("stderr")) return;
   va_list again;
   va_copy(again, args);
   print_line(stderr, format, args);
-  if (both)
-    print_line(stdout, format, again);
+  if (both) print_line(stdout, format, again);
   va_end(again);
 }
 

@@ -26,11 +26,9 @@ inline void drain(int out_fd, int err_fd, child_result& result) {
   std::string* sinks[2] = {&result.out, &result.err};
   int open_count = 2;
   while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0)
-      continue;
+    if (poll(fds, 2, -1) < 0) continue;
     for (int i = 0; i < 2; i++) {
-      if (fds[i].fd < 0 || fds[i].revents == 0)
-        continue;
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       char chunk[4096];
       ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
       if (n > 0) {
@@ -51,20 +49,17 @@ inline void drain(int out_fd, int err_fd, child_result& result) {
 inline child_result run_in_child(const std::function<int()>& body) {
   child_result result;
   int out_pipe[2], err_pipe[2];
-  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
-    return result;
+  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return result;
   std::fflush(nullptr);
   pid_t pid = fork();
   if (pid < 0) {
-    for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
-      close(fd);
+    for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
     return result;
   }
   if (pid == 0) {
     dup2(out_pipe[1], STDOUT_FILENO);
     dup2(err_pipe[1], STDERR_FILENO);
-    for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
-      close(fd);
+    for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
     int code = body();
     std::fflush(nullptr);
     _exit(code);
@@ -74,7 +69,6 @@ inline child_result run_in_child(const std::function<int()>& body) {
   run_in_child_detail::drain(out_pipe[0], err_pipe[0], result);
   int status = 0;
   waitpid(pid, &status, 0);
-  if (WIFEXITED(status))
-    result.exit_status = WEXITSTATUS(status);
+  if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
   return result;
 }

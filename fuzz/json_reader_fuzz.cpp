@@ -31,8 +31,8 @@ namespace {
   std::abort();
 }
 
-#define CHECK(cond)        \
-  do {                     \
+#define CHECK(cond)           \
+  do {                        \
     if (!(cond)) fail(#cond); \
   } while (0)
 
@@ -45,7 +45,9 @@ struct Model {
   int code = JSON_OK;
 
   char at(size_t i) const { return buf[i]; }  // never past the first NUL
-  static bool space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+  static bool space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+  }
   static bool digit(char c) { return c >= '0' && c <= '9'; }
   bool literal(const char* word) const {
     for (size_t i = 0; word[i] != '\0'; ++i) {
@@ -87,12 +89,18 @@ struct Model {
       if (c == '\\') {
         const char e = at(r + 1);
         char out;
-        if (e == '"' || e == '/' || e == '\\') out = e;
-        else if (e == 'b') out = '\b';
-        else if (e == 'f') out = '\f';
-        else if (e == 'n') out = '\n';
-        else if (e == 'r') out = '\r';
-        else if (e == 't') out = '\t';
+        if (e == '"' || e == '/' || e == '\\')
+          out = e;
+        else if (e == 'b')
+          out = '\b';
+        else if (e == 'f')
+          out = '\f';
+        else if (e == 'n')
+          out = '\n';
+        else if (e == 'r')
+          out = '\r';
+        else if (e == 't')
+          out = '\t';
         else if (e == 'u') {
           if (!(at(r + 2) == '0' && at(r + 3) == '0' && at(r + 4) == '0' && at(r + 5) == '0'))
             return code = JSON_UNSUPPORTED_UNICODE, pos = r, -1;
@@ -114,8 +122,10 @@ struct Model {
     const long name = read_string();
     if (name < 0) return name;
     ws();
-    if (at(pos) == ':') ++pos;
-    else code = JSON_NAME_SEPARATOR_EXPECTED;
+    if (at(pos) == ':')
+      ++pos;
+    else
+      code = JSON_NAME_SEPARATOR_EXPECTED;
     return name;
   }
   int skip_number() {
@@ -156,15 +166,23 @@ struct Model {
   int skip_value(int depth) {
     ws();
     const char c = at(pos);
-    if (c == '"') read_string();
-    else if (c == '-' || digit(c)) skip_number();
+    if (c == '"')
+      read_string();
+    else if (c == '-' || digit(c))
+      skip_number();
     else if (c == '[' || c == '{') {
-      if (depth >= JSON_MAX_NESTING_DEPTH) code = JSON_NESTING_TOO_DEEP;
-      else if (c == '[') skip_array(depth + 1);
-      else skip_object(depth + 1);
-    } else if (c == 't' || c == 'f') read_bool();
-    else if (c == 'n') read_null();
-    else code = JSON_VALUE_EXPECTED;
+      if (depth >= JSON_MAX_NESTING_DEPTH)
+        code = JSON_NESTING_TOO_DEEP;
+      else if (c == '[')
+        skip_array(depth + 1);
+      else
+        skip_object(depth + 1);
+    } else if (c == 't' || c == 'f')
+      read_bool();
+    else if (c == 'n')
+      read_null();
+    else
+      code = JSON_VALUE_EXPECTED;
     return code;
   }
   int skip_object(int depth) {
@@ -210,15 +228,19 @@ struct Model {
   int32_t read_int32() {
     const size_t saved = pos;
     const int64_t v = read_int64();
-    if (code != 0) pos = saved;
-    else if (v < INT32_MIN || v > INT32_MAX) pos = saved, code = JSON_NUMBER_OUT_OF_RANGE;
+    if (code != 0)
+      pos = saved;
+    else if (v < INT32_MIN || v > INT32_MAX)
+      pos = saved, code = JSON_NUMBER_OUT_OF_RANGE;
     return static_cast<int32_t>(v);
   }
   uint32_t read_uint32() {
     const size_t saved = pos;
     const uint64_t v = read_uint64();
-    if (code != 0) pos = saved;
-    else if (v > UINT32_MAX) pos = saved, code = JSON_NUMBER_OUT_OF_RANGE;
+    if (code != 0)
+      pos = saved;
+    else if (v > UINT32_MAX)
+      pos = saved, code = JSON_NUMBER_OUT_OF_RANGE;
     return static_cast<uint32_t>(v);
   }
 };
@@ -259,9 +281,16 @@ bool run_op(Subject& s, unsigned op) {
   Model& m = s.model;
   const size_t before = s.offset();
   switch (op % 23) {
-    case 0: json_skip_space(r); m.ws(); break;
-    case 1: CHECK(json_read_bool(r) == m.read_bool()); break;
-    case 2: CHECK(json_read_null(r) == m.read_null()); break;
+    case 0:
+      json_skip_space(r);
+      m.ws();
+      break;
+    case 1:
+      CHECK(json_read_bool(r) == m.read_bool());
+      break;
+    case 2:
+      CHECK(json_read_null(r) == m.read_null());
+      break;
     case 3: {
       errno = 0;
       const int64_t got = json_read_int64(r);
@@ -292,7 +321,9 @@ bool run_op(Subject& s, unsigned op) {
       if (m.code != 0) CHECK(s.offset() == before);
       break;
     }
-    case 7: CHECK(json_skip_number(r) == m.skip_number()); break;
+    case 7:
+      CHECK(json_skip_number(r) == m.skip_number());
+      break;
     case 8:
     case 9: {
       char* got = (op % 23 == 8) ? json_read_string(r) : json_read_key(r);
@@ -304,15 +335,33 @@ bool run_op(Subject& s, unsigned op) {
       }
       break;
     }
-    case 10: CHECK(json_begin_object(r) == m.begin('{', JSON_OBJECT_EXPECTED)); break;
-    case 11: CHECK(json_next_member(r) == m.next('}', JSON_OBJECT_SEPARATOR_EXPECTED)); break;
-    case 12: CHECK(json_end_object(r) == m.end('}')); break;
-    case 13: CHECK(json_begin_array(r) == m.begin('[', JSON_ARRAY_EXPECTED)); break;
-    case 14: CHECK(json_next_element(r) == m.next(']', JSON_ARRAY_SEPARATOR_EXPECTED)); break;
-    case 15: CHECK(json_end_array(r) == m.end(']')); break;
-    case 16: CHECK(json_skip_value(r) == m.skip_value(0)); break;
-    case 17: CHECK(json_skip_object(r) == m.skip_object(1)); break;
-    case 18: CHECK(json_skip_array(r) == m.skip_array(1)); break;
+    case 10:
+      CHECK(json_begin_object(r) == m.begin('{', JSON_OBJECT_EXPECTED));
+      break;
+    case 11:
+      CHECK(json_next_member(r) == m.next('}', JSON_OBJECT_SEPARATOR_EXPECTED));
+      break;
+    case 12:
+      CHECK(json_end_object(r) == m.end('}'));
+      break;
+    case 13:
+      CHECK(json_begin_array(r) == m.begin('[', JSON_ARRAY_EXPECTED));
+      break;
+    case 14:
+      CHECK(json_next_element(r) == m.next(']', JSON_ARRAY_SEPARATOR_EXPECTED));
+      break;
+    case 15:
+      CHECK(json_end_array(r) == m.end(']'));
+      break;
+    case 16:
+      CHECK(json_skip_value(r) == m.skip_value(0));
+      break;
+    case 17:
+      CHECK(json_skip_object(r) == m.skip_object(1));
+      break;
+    case 18:
+      CHECK(json_skip_array(r) == m.skip_array(1));
+      break;
     case 19: {
       const char c = *r->cursor;
       CHECK(json_peek_bool(r) == (c == 't' || c == 'f'));
@@ -326,9 +375,12 @@ bool run_op(Subject& s, unsigned op) {
     default: {  // 20..22: walk one value the way a binding would, by lookahead
       json_skip_space(r);
       m.ws();
-      if (json_peek_object(r)) CHECK(json_skip_object(r) == m.skip_object(1));
-      else if (json_peek_array(r)) CHECK(json_skip_array(r) == m.skip_array(1));
-      else CHECK(json_skip_value(r) == m.skip_value(0));
+      if (json_peek_object(r))
+        CHECK(json_skip_object(r) == m.skip_object(1));
+      else if (json_peek_array(r))
+        CHECK(json_skip_array(r) == m.skip_array(1));
+      else
+        CHECK(json_skip_value(r) == m.skip_value(0));
       break;
     }
   }
@@ -350,13 +402,18 @@ void check_message(const json_reader* r, int err) {
     return;
   }
   char piece[64];
-  std::snprintf(piece, sizeof piece, " Error occured at offset %zu", static_cast<size_t>(r->cursor - r->start));
+  std::snprintf(piece, sizeof piece, " Error occured at offset %zu",
+                static_cast<size_t>(r->cursor - r->start));
   std::string tail = piece;
   const unsigned char c = static_cast<unsigned char>(*r->cursor);
-  if (c >= 0x20 && c <= 0x7E) std::snprintf(piece, sizeof piece, ", character '%c'. ", c);
-  else std::snprintf(piece, sizeof piece, ", character '\\x%.02x'. ", static_cast<unsigned>(c));
+  if (c >= 0x20 && c <= 0x7E)
+    std::snprintf(piece, sizeof piece, ", character '%c'. ", c);
+  else
+    std::snprintf(piece, sizeof piece, ", character '\\x%.02x'. ", static_cast<unsigned>(c));
   tail += piece;
-  if (err != 0) tail += std::string("Also system error occured: ") + std::strerror(err) + " (" + std::to_string(err) + ").";
+  if (err != 0)
+    tail += std::string("Also system error occured: ") + std::strerror(err) + " (" +
+            std::to_string(err) + ").";
   if (text.size() < static_cast<size_t>(JSON_ERROR_BUFFER_SIZE) - 1) {
     CHECK(text.size() > tail.size());
     CHECK(text.compare(text.size() - tail.size(), tail.size(), tail) == 0);

@@ -56,10 +56,10 @@ namespace {
     if (!(cond)) fail(#cond); \
   } while (0)
 
-std::string work_dir;          // private directory of the log files
-std::string missing_path;      // a path whose directory does not exist
+std::string work_dir;      // private directory of the log files
+std::string missing_path;  // a path whose directory does not exist
 bool have_dev_full = false;
-constexpr int FILES = 3;       // host name groups; times two for the SSL flag
+constexpr int FILES = 3;  // host name groups; times two for the SSL flag
 
 // The resolver's rule, used by the resolver and by the model alike.
 std::string path_for(const std::string& vhost, bool ssl) {
@@ -170,10 +170,14 @@ size_t next_chunk_limit() {
   run.chunk_seed = run.chunk_seed * 1103515245u + 12345u;
   const uint32_t r = run.chunk_seed >> 8;
   switch (r % 4) {
-    case 0: return 1 + r / 4 % 3;        // a byte or three: separators split
-    case 1: return 1 + r / 4 % 64;
-    case 2: return 1 + r / 4 % 1024;
-    default: return 1 + r / 4 % 8192;
+    case 0:
+      return 1 + r / 4 % 3;  // a byte or three: separators split
+    case 1:
+      return 1 + r / 4 % 64;
+    case 2:
+      return 1 + r / 4 % 1024;
+    default:
+      return 1 + r / 4 % 8192;
   }
 }
 
@@ -210,7 +214,8 @@ void check_against_model(size_t stream_bytes, bool input_ended) {
 
 void remove_logs() {
   for (int i = 0; i < FILES; ++i)
-    for (const char* suffix : {"", "_ssl"}) unlink((work_dir + "/log" + std::to_string(i) + suffix).c_str());
+    for (const char* suffix : {"", "_ssl"})
+      unlink((work_dir + "/log" + std::to_string(i) + suffix).c_str());
 }
 
 void remove_work_dir() {
@@ -229,7 +234,8 @@ extern "C" ssize_t __wrap_read(int fd, void* buffer, size_t size) {
   // to stay fast; only while the whole stream fits in the router's buffer,
   // since a line that fills the buffer goes out in parts.
   const size_t read_number = ++run.reads;
-  if (run.size < LOG_ROUTER_BUFFER_SIZE && (read_number < 8 || (read_number & (read_number - 1)) == 0))
+  if (run.size < LOG_ROUTER_BUFFER_SIZE &&
+      (read_number < 8 || (read_number & (read_number - 1)) == 0))
     check_against_model(run.consumed, false);
   if (run.cut) size = std::min(size, next_chunk_limit());
   const ssize_t n = __real_read(fd, buffer, size);

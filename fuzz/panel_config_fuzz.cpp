@@ -102,7 +102,8 @@ struct model {
     size_t value_start = name_end;
     while (value_start < text.size() && white(text[value_start])) ++value_start;
     if (value_start == text.size() || text[value_start] == '#') {
-      messages.push_back({WARNING_PRIORITY, "Invalid variable definition " + shown + "\nExpected a value"});
+      messages.push_back(
+          {WARNING_PRIORITY, "Invalid variable definition " + shown + "\nExpected a value"});
       return;
     }
     size_t value_end = text.find('#', value_start);

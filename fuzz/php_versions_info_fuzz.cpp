@@ -42,7 +42,7 @@ namespace {
 
 // LOG_ERR of <syslog.h>, which is not included: this file defines the
 // syslog functions itself.
-constexpr int log_err = 3;
+constexpr int ERR_PRIORITY = 3;
 
 // What the load sent to syslog during the current input.
 std::vector<std::string> syslog_messages;
@@ -50,12 +50,12 @@ std::vector<std::string> syslog_messages;
 // ---------------------------------------------------------------------------
 // The model.
 
-const char* const string_members[] = {"id",     "path", "clipath", "version", "displayname",
+const char* const STRING_MEMBERS[] = {"id",     "path", "clipath", "version", "displayname",
                                       "phpini", "type", "service", "poold"};
-const char* const required_members[] = {"id", "path", "version", "displayname", "phpini", "type"};
+const char* const REQUIRED_MEMBERS[] = {"id", "path", "version", "displayname", "phpini", "type"};
 
 bool is_string_member(const std::string& name) {
-  for (const char* member : string_members)
+  for (const char* member : STRING_MEMBERS)
     if (name == member) return true;
   return false;
 }
@@ -99,7 +99,7 @@ int model_parse_handler(json_reader* r, model_handler* h) {
       if (r->error_code != JSON_OK) return r->error_code;
     }
   }
-  for (const char* member : required_members)
+  for (const char* member : REQUIRED_MEMBERS)
     if (h->text.count(member) == 0) return model_fail(r, JSON_REQUIRED_FIELDS_MISSING);
   return JSON_OK;
 }
@@ -140,7 +140,7 @@ int model_parse(json_reader* r, model_result* m) {
 
 size_t expected_capacity(size_t most_begun) {
   if (most_begun == 0) return 0;
-  size_t capacity = php_handlers_initial_capacity;
+  size_t capacity = PHP_HANDLERS_INITIAL_CAPACITY;
   while (capacity < most_begun) capacity *= 2;
   return capacity;
 }
@@ -178,9 +178,9 @@ void check_records(const php_versions_info* root, const document& doc, const mod
   for (size_t i = 0; i < root->count; ++i) {
     const php_handler& record = root->items[i];
     const model_handler& expected = m.handlers[i];
-    const char* const fields[] = {record.id,      record.path, record.clipath,
+    const char* const fields[] = {record.id,      record.path,        record.clipath,
                                   record.version, record.displayname, record.phpini,
-                                  record.type,    record.service, record.poold};
+                                  record.type,    record.service,     record.poold};
     const char* const names[] = {"id",     "path", "clipath", "version", "displayname",
                                  "phpini", "type", "service", "poold"};
     for (size_t f = 0; f < sizeof fields / sizeof fields[0]; ++f) {
@@ -287,7 +287,7 @@ size_t parse_with_hooks(const uint8_t* data, size_t size, size_t refuse, const m
 extern "C" void openlog(const char*, int, int) {}
 extern "C" void closelog() {}
 extern "C" void vsyslog(int priority, const char* format, va_list args) {
-  CHECK(priority == log_err);
+  CHECK(priority == ERR_PRIORITY);
   char text[4096];
   std::vsnprintf(text, sizeof text, format, args);
   syslog_messages.emplace_back(text);
@@ -339,6 +339,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t calls = parse_with_hooks(data, size, 0, m, &message);
   if (m.code != JSON_OK)
     CHECK(syslog_messages[0] == "can not parse php_versions_info object : `" + message + "'");
-  for (size_t refuse = 1; refuse <= calls; ++refuse) parse_with_hooks(data, size, refuse, m, nullptr);
+  for (size_t refuse = 1; refuse <= calls; ++refuse)
+    parse_with_hooks(data, size, refuse, m, nullptr);
   return 0;
 }

@@ -29,15 +29,15 @@ namespace {
 namespace fs = std::filesystem;
 using json_test::Text;
 
-constexpr int kAccepted = 0;
+constexpr int ACCEPTED = 0;
 
 struct Outcome {
-  int code;        // JSON_OK, or the code the skip stopped on; -1: value skipped but more follows
-  size_t cursor;   // offset of the cursor after the skip
+  int code;       // JSON_OK, or the code the skip stopped on; -1: value skipped but more follows
+  size_t cursor;  // offset of the cursor after the skip
 };
 
 // Runs json_skip_value over the document and checks that the cursor stayed
-// inside the text. kAccepted when the whole document was one value.
+// inside the text. ACCEPTED when the whole document was one value.
 Outcome skip_document(const std::string& bytes) {
   Text t(bytes);
   EXPECT_NE(t.r(), nullptr);
@@ -96,27 +96,27 @@ bool is_plain(const std::string& text) {
 struct SubsetCase {
   const char* what;
   std::string text;
-  int conforming;  // kAccepted if a conforming parser accepts it, else 1
-  int reader;      // what the reader does: kAccepted, -1 (trailing text) or its code
+  int conforming;  // ACCEPTED if a conforming parser accepts it, else 1
+  int reader;      // what the reader does: ACCEPTED, -1 (trailing text) or its code
 };
 
 const std::vector<SubsetCase>& subset_cases() {
   static const std::vector<SubsetCase> cases = {
       // Refused although valid JSON.
-      {"UTF-8 in a string", "[\"\xc3\xa9\"]", kAccepted, JSON_BAD_STRING_CHAR},
-      {"\\u escape other than 0000", R"(["\u0041"])", kAccepted, JSON_UNSUPPORTED_UNICODE},
-      {"surrogate pair escape", R"(["\ud834\udd1e"])", kAccepted, JSON_UNSUPPORTED_UNICODE},
-      {"DEL is copied, not refused", "[\"\x7f\"]", kAccepted, kAccepted},
-      {"deep nesting past the bound", std::string(JSON_MAX_NESTING_DEPTH + 1, '[') +
-                                          std::string(JSON_MAX_NESTING_DEPTH + 1, ']'),
-       kAccepted, JSON_NESTING_TOO_DEEP},
+      {"UTF-8 in a string", "[\"\xc3\xa9\"]", ACCEPTED, JSON_BAD_STRING_CHAR},
+      {"\\u escape other than 0000", R"(["\u0041"])", ACCEPTED, JSON_UNSUPPORTED_UNICODE},
+      {"surrogate pair escape", R"(["\ud834\udd1e"])", ACCEPTED, JSON_UNSUPPORTED_UNICODE},
+      {"DEL is copied, not refused", "[\"\x7f\"]", ACCEPTED, ACCEPTED},
+      {"deep nesting past the bound",
+       std::string(JSON_MAX_NESTING_DEPTH + 1, '[') + std::string(JSON_MAX_NESTING_DEPTH + 1, ']'),
+       ACCEPTED, JSON_NESTING_TOO_DEEP},
       // Accepted by the skip although not JSON.
-      {"lone minus", "[-]", 1, kAccepted},
-      {"minus then fraction", "[-.5]", 1, kAccepted},
-      {"leading zeros", "[007]", 1, kAccepted},
-      {"negative leading zero", "[-01]", 1, kAccepted},
-      {"vertical tab and form feed as white space", "[\v1,\f2]", 1, kAccepted},
-      {"escaped NUL is valid JSON", R"(["a\u0000b"])", kAccepted, kAccepted},
+      {"lone minus", "[-]", 1, ACCEPTED},
+      {"minus then fraction", "[-.5]", 1, ACCEPTED},
+      {"leading zeros", "[007]", 1, ACCEPTED},
+      {"negative leading zero", "[-01]", 1, ACCEPTED},
+      {"vertical tab and form feed as white space", "[\v1,\f2]", 1, ACCEPTED},
+      {"escaped NUL is valid JSON", R"(["a\u0000b"])", ACCEPTED, ACCEPTED},
       // Refused, as by a conforming parser.
       {"fraction without digit", "[1.]", 1, JSON_BAD_NUMBER_FORMAT},
       {"exponent without digit", "[1e]", 1, JSON_BAD_NUMBER_FORMAT},
@@ -159,7 +159,7 @@ TEST(NarrowSubset, PlainClassifier) {
 // y_ files (valid JSON) that the reader refuses, with the code it stops on.
 // Every one is a string holding UTF-8 (code 9) or a \u escape other than
 // \u0000 (code 10).
-const std::map<std::string, int> kRefusedValid = {
+const std::map<std::string, int> REFUSED_VALID = {
     {"y_object_string_unicode.json", JSON_UNSUPPORTED_UNICODE},
     {"y_string_1_2_3_bytes_UTF-8_sequences.json", JSON_UNSUPPORTED_UNICODE},
     {"y_string_accepted_surrogate_pair.json", JSON_UNSUPPORTED_UNICODE},
@@ -196,7 +196,7 @@ const std::map<std::string, int> kRefusedValid = {
 // n_ files (invalid JSON) that the reader accepts as one whole value.
 // The lenient number forms of json_skip_number (lone '-', leading zeros,
 // no integer part) and form feed as white space.
-const std::set<std::string> kAcceptedInvalid = {
+const std::set<std::string> ACCEPTED_INVALID = {
     "n_array_just_minus.json",
     "n_number_-01.json",
     "n_number_neg_int_starting_with_zero.json",
@@ -208,23 +208,18 @@ const std::set<std::string> kAcceptedInvalid = {
 // i_ files (either way) that the reader accepts; the others it refuses.
 // Numbers of any size can be skipped, 500 levels are within the nesting bound;
 // every i_ file with UTF-8, UTF-16 or a \u escape is refused.
-const std::set<std::string> kAcceptedImplementationDefined = {
-    "i_number_double_huge_neg_exp.json",
-    "i_number_huge_exp.json",
-    "i_number_neg_int_huge_exp.json",
-    "i_number_pos_double_huge_exp.json",
-    "i_number_real_neg_overflow.json",
-    "i_number_real_pos_overflow.json",
-    "i_number_real_underflow.json",
-    "i_number_too_big_neg_int.json",
-    "i_number_too_big_pos_int.json",
-    "i_number_very_big_negative_int.json",
+const std::set<std::string> ACCEPTED_IMPLEMENTATION_DEFINED = {
+    "i_number_double_huge_neg_exp.json",  "i_number_huge_exp.json",
+    "i_number_neg_int_huge_exp.json",     "i_number_pos_double_huge_exp.json",
+    "i_number_real_neg_overflow.json",    "i_number_real_pos_overflow.json",
+    "i_number_real_underflow.json",       "i_number_too_big_neg_int.json",
+    "i_number_too_big_pos_int.json",      "i_number_very_big_negative_int.json",
     "i_structure_500_nested_arrays.json",
 };
 
 // n_ files that stop on the nesting bound (code 100), which an unbounded
 // recursion would have turned into a stack overflow.
-const std::set<std::string> kStoppedByNestingBound = {
+const std::set<std::string> STOPPED_BY_NESTING_BOUND = {
     "n_structure_100000_opening_arrays.json",
     "n_structure_open_array_object.json",
 };
@@ -242,10 +237,12 @@ std::vector<CorpusFile> load_corpus() {
   for (const auto& entry : fs::directory_iterator(dir)) {
     if (!entry.is_regular_file() || entry.path().extension() != ".json") continue;
     std::ifstream in(entry.path(), std::ios::binary);
-    files.push_back({entry.path().filename().string(),
-                     std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())});
+    files.push_back(
+        {entry.path().filename().string(),
+         std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())});
   }
-  std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+  std::sort(files.begin(), files.end(),
+            [](const auto& a, const auto& b) { return a.name < b.name; });
   return files;
 }
 
@@ -272,8 +269,9 @@ TEST_F(Corpus, PlainValidDocumentsAreAccepted) {
   for (const CorpusFile& f : files_) {
     if (f.name.rfind("y_", 0) != 0 || !is_plain(f.bytes)) continue;
     ++plain;
-    EXPECT_EQ(skip_document(f.bytes).code, kAccepted) << f.name;
-    EXPECT_EQ(kRefusedValid.count(f.name), 0u) << f.name << " is plain and must not be listed as refused";
+    EXPECT_EQ(skip_document(f.bytes).code, ACCEPTED) << f.name;
+    EXPECT_EQ(REFUSED_VALID.count(f.name), 0u)
+        << f.name << " is plain and must not be listed as refused";
   }
   EXPECT_GT(plain, 20) << "the classifier should find the plain part of the corpus";
 }
@@ -283,28 +281,29 @@ TEST_F(Corpus, OutcomesMatchTheRecord) {
   for (const CorpusFile& f : files_) {
     names.insert(f.name);
     const Outcome got = skip_document(f.bytes);
-    const bool accepted = got.code == kAccepted;
+    const bool accepted = got.code == ACCEPTED;
     if (f.name.rfind("y_", 0) == 0) {
-      auto it = kRefusedValid.find(f.name);
-      if (it == kRefusedValid.end()) {
-        EXPECT_TRUE(accepted) << f.name << " refused with code " << got.code << " at " << got.cursor;
+      auto it = REFUSED_VALID.find(f.name);
+      if (it == REFUSED_VALID.end()) {
+        EXPECT_TRUE(accepted) << f.name << " refused with code " << got.code << " at "
+                              << got.cursor;
       } else {
         EXPECT_EQ(got.code, it->second) << f.name;
       }
     } else if (f.name.rfind("n_", 0) == 0) {
-      EXPECT_EQ(got.code == JSON_NESTING_TOO_DEEP, kStoppedByNestingBound.count(f.name) == 1)
+      EXPECT_EQ(got.code == JSON_NESTING_TOO_DEEP, STOPPED_BY_NESTING_BOUND.count(f.name) == 1)
           << f.name << " code " << got.code;
-      EXPECT_EQ(accepted, kAcceptedInvalid.count(f.name) == 1)
+      EXPECT_EQ(accepted, ACCEPTED_INVALID.count(f.name) == 1)
           << f.name << " code " << got.code << " at " << got.cursor;
     } else if (f.name.rfind("i_", 0) == 0) {
-      EXPECT_EQ(accepted, kAcceptedImplementationDefined.count(f.name) == 1)
+      EXPECT_EQ(accepted, ACCEPTED_IMPLEMENTATION_DEFINED.count(f.name) == 1)
           << f.name << " code " << got.code << " at " << got.cursor;
     }
   }
-  for (const auto& [name, code] : kRefusedValid) EXPECT_EQ(names.count(name), 1u) << name;
-  for (const auto& name : kAcceptedInvalid) EXPECT_EQ(names.count(name), 1u) << name;
-  for (const auto& name : kAcceptedImplementationDefined) EXPECT_EQ(names.count(name), 1u) << name;
-  for (const auto& name : kStoppedByNestingBound) EXPECT_EQ(names.count(name), 1u) << name;
+  for (const auto& [name, code] : REFUSED_VALID) EXPECT_EQ(names.count(name), 1u) << name;
+  for (const auto& name : ACCEPTED_INVALID) EXPECT_EQ(names.count(name), 1u) << name;
+  for (const auto& name : ACCEPTED_IMPLEMENTATION_DEFINED) EXPECT_EQ(names.count(name), 1u) << name;
+  for (const auto& name : STOPPED_BY_NESTING_BOUND) EXPECT_EQ(names.count(name), 1u) << name;
 }
 
 }  // namespace

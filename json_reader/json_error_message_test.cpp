@@ -24,7 +24,7 @@ std::string message(Text& t, int code, size_t offset, const char* detail = nullp
   return result;
 }
 
-const char* const kTable[] = {
+const char* const MESSAGE_TABLE[] = {
     "OK, no error.",
     "JSON array or object has ended.",
     "JSON document has ended prematurely. Check that all strings are properly ended.",
@@ -35,12 +35,14 @@ const char* const kTable[] = {
     "String is expected.",
     "Invalid escape sequence found in string.",
     "Invalid character found in string. Check that strings do not contain control characters.",
-    "Invalid or unsupported Unicode character or escape sequence found in string. UTF8 encoded characters "
+    "Invalid or unsupported Unicode character or escape sequence found in string. UTF8 encoded "
+    "characters "
     "and '\\u' escape sequences are not supported.",
     "JSON object is expected.",
     "JSON name separator (':') is expected inside an object.",
     "JSON value separator (',') or end of object is expected.",
-    "Some required fields are missing from the JSON object. Check that input JSON document conforms to "
+    "Some required fields are missing from the JSON object. Check that input JSON document "
+    "conforms to "
     "schema.",
     "JSON array is expected.",
     "JSON value separator (',') or end of array is expected.",
@@ -48,9 +50,11 @@ const char* const kTable[] = {
     "'null' is expected.",
     "'null' is unexpected in this context. Check that input JSON document conforms to schema.",
     "Failed to allocate memory.",
-    "Encountered an object field \"N/A\" not present in JSON schema. Remove excessive data from input "
+    "Encountered an object field \"N/A\" not present in JSON schema. Remove excessive data from "
+    "input "
     "JSON document or allow skipping unknown fields.",
-    "Encountered a duplicate field \"N/A\" in a JSON object. Remove duplicates from input JSON document "
+    "Encountered a duplicate field \"N/A\" in a JSON object. Remove duplicates from input JSON "
+    "document "
     "or disable duplicate fields check.",
     "Custom JSON value constraint failed: N/A.",
 };
@@ -64,7 +68,8 @@ TEST(ErrorMessage, CodeZeroIsTheBareMessage) {
 TEST(ErrorMessage, EveryCodeOfTheTable) {
   Text t("x");
   for (int code = 1; code <= 23; ++code) {
-    EXPECT_EQ(message(t, code, 0), std::string(kTable[code]) + " Error occured at offset 0, character 'x'. ")
+    EXPECT_EQ(message(t, code, 0),
+              std::string(MESSAGE_TABLE[code]) + " Error occured at offset 0, character 'x'. ")
         << "code " << code;
   }
 }
@@ -85,41 +90,49 @@ TEST(ErrorMessage, FromARealFailure) {
   EXPECT_EQ(json_next_member(t.r()), JSON_OBJECT_SEPARATOR_EXPECTED);
   EXPECT_EQ(t.at(), 39u);
   EXPECT_EQ(std::string(json_error_message(t.r())),
-            "JSON value separator (',') or end of object is expected. Error occured at offset 39, character '1'. ");
+            "JSON value separator (',') or end of object is expected. Error occured at offset 39, "
+            "character '1'. ");
 }
 
 TEST(ErrorMessage, Code13AtOffset40) {
   Text t(std::string(40, ' ') + "]");
   EXPECT_EQ(message(t, JSON_OBJECT_SEPARATOR_EXPECTED, 40),
-            "JSON value separator (',') or end of object is expected. Error occured at offset 40, character ']'. ");
+            "JSON value separator (',') or end of object is expected. Error occured at offset 40, "
+            "character ']'. ");
 }
 
 TEST(ErrorMessage, CharacterPiece) {
   Text t(std::string("a \t\x7f\xc3~", 6));
-  const std::string m = kTable[JSON_VALUE_EXPECTED];
+  const std::string m = MESSAGE_TABLE[JSON_VALUE_EXPECTED];
   EXPECT_EQ(message(t, 3, 0), m + " Error occured at offset 0, character 'a'. ");
   EXPECT_EQ(message(t, 3, 1), m + " Error occured at offset 1, character ' '. ");
   EXPECT_EQ(message(t, 3, 2), m + " Error occured at offset 2, character '\\x09'. ");
   EXPECT_EQ(message(t, 3, 3), m + " Error occured at offset 3, character '\\x7f'. ");
   EXPECT_EQ(message(t, 3, 4), m + " Error occured at offset 4, character '\\xc3'. ");
   EXPECT_EQ(message(t, 3, 5), m + " Error occured at offset 5, character '~'. ");
-  EXPECT_EQ(message(t, 3, 6), m + " Error occured at offset 6, character '\\x00'. ") << "end of the text";
+  EXPECT_EQ(message(t, 3, 6), m + " Error occured at offset 6, character '\\x00'. ")
+      << "end of the text";
 }
 
 TEST(ErrorMessage, DetailCodes) {
   Text t("x");
   EXPECT_EQ(message(t, JSON_UNKNOWN_FIELD, 0),
-            std::string(kTable[21]) + " Error occured at offset 0, character 'x'. ");
-  EXPECT_EQ(message(t, JSON_UNKNOWN_FIELD, 0, "poold"),
-            "Encountered an object field \"poold\" not present in JSON schema. Remove excessive data from input "
-            "JSON document or allow skipping unknown fields. Error occured at offset 0, character 'x'. ");
-  EXPECT_EQ(message(t, JSON_DUPLICATE_FIELD, 0, "path"),
-            "Encountered a duplicate field \"path\" in a JSON object. Remove duplicates from input JSON "
-            "document or disable duplicate fields check. Error occured at offset 0, character 'x'. ");
+            std::string(MESSAGE_TABLE[21]) + " Error occured at offset 0, character 'x'. ");
+  EXPECT_EQ(
+      message(t, JSON_UNKNOWN_FIELD, 0, "poold"),
+      "Encountered an object field \"poold\" not present in JSON schema. Remove excessive data "
+      "from input "
+      "JSON document or allow skipping unknown fields. Error occured at offset 0, character 'x'. ");
+  EXPECT_EQ(
+      message(t, JSON_DUPLICATE_FIELD, 0, "path"),
+      "Encountered a duplicate field \"path\" in a JSON object. Remove duplicates from input JSON "
+      "document or disable duplicate fields check. Error occured at offset 0, character 'x'. ");
   EXPECT_EQ(message(t, JSON_CONSTRAINT_FAILED, 0, "id is empty"),
-            "Custom JSON value constraint failed: id is empty. Error occured at offset 0, character 'x'. ");
+            "Custom JSON value constraint failed: id is empty. Error occured at offset 0, "
+            "character 'x'. ");
   EXPECT_EQ(message(t, JSON_CONSTRAINT_FAILED, 0, "100%s %d %n"),
-            "Custom JSON value constraint failed: 100%s %d %n. Error occured at offset 0, character 'x'. ")
+            "Custom JSON value constraint failed: 100%s %d %n. Error occured at offset 0, "
+            "character 'x'. ")
       << "the detail is data, not a format";
   EXPECT_EQ(message(t, JSON_STRING_EXPECTED, 0, "ignored"),
             "String is expected. Error occured at offset 0, character 'x'. ")
@@ -129,7 +142,8 @@ TEST(ErrorMessage, DetailCodes) {
 TEST(ErrorMessage, UnknownCodes) {
   Text t("x");
   for (int code : {24, 25, 99, 101, 1000, -1, -100, INT32_MIN, INT32_MAX}) {
-    EXPECT_EQ(message(t, code, 0), "unknown error code Error occured at offset 0, character 'x'. ") << code;
+    EXPECT_EQ(message(t, code, 0), "unknown error code Error occured at offset 0, character 'x'. ")
+        << code;
   }
 }
 
@@ -150,7 +164,8 @@ TEST(ErrorMessage, SystemErrorPiece) {
                 "Also system error occured: " + std::strerror(12) + " (12).");
   EXPECT_EQ(message(t, JSON_OUT_OF_MEMORY, 0, nullptr, ERANGE),
             std::string("Failed to allocate memory. Error occured at offset 0, character 'x'. ") +
-                "Also system error occured: " + std::strerror(ERANGE) + " (" + std::to_string(ERANGE) + ").");
+                "Also system error occured: " + std::strerror(ERANGE) + " (" +
+                std::to_string(ERANGE) + ").");
   EXPECT_EQ(message(t, 200, 1, nullptr, 2),
             std::string("unknown error code Error occured at offset 1, character '\\x00'. ") +
                 "Also system error occured: " + std::strerror(2) + " (2).");
@@ -170,13 +185,15 @@ TEST(ErrorMessage, CutInsideALaterPiece) {
   // offset piece; the result is the joined text cut after 1023 bytes.
   Text t("x");
   const std::string prefix = "Custom JSON value constraint failed: ";
-  for (size_t filler : {1023 - prefix.size() - 2, 1023 - prefix.size() - 1, 1023 - prefix.size() - 20,
-                        1023 - prefix.size() - 40, 1023 - prefix.size() - 60}) {
+  for (size_t filler :
+       {1023 - prefix.size() - 2, 1023 - prefix.size() - 1, 1023 - prefix.size() - 20,
+        1023 - prefix.size() - 40, 1023 - prefix.size() - 60}) {
     const std::string detail(filler, 'd');
     const std::string full = prefix + detail + ". Error occured at offset 0, character 'x'. " +
                              "Also system error occured: " + std::strerror(EACCES) + " (" +
                              std::to_string(EACCES) + ").";
-    EXPECT_EQ(message(t, JSON_CONSTRAINT_FAILED, 0, detail.c_str(), EACCES), full.substr(0, 1023)) << filler;
+    EXPECT_EQ(message(t, JSON_CONSTRAINT_FAILED, 0, detail.c_str(), EACCES), full.substr(0, 1023))
+        << filler;
   }
 }
 
@@ -190,7 +207,8 @@ TEST(ErrorMessage, SameBufferEveryCall) {
   const char* second = json_error_message(t.r());
   EXPECT_EQ(first, second);
   EXPECT_NE(first_text, std::string(second));
-  EXPECT_EQ(std::string(second), "JSON array is expected. Error occured at offset 0, character 'x'. ");
+  EXPECT_EQ(std::string(second),
+            "JSON array is expected. Error occured at offset 0, character 'x'. ");
 }
 
 TEST(ErrorMessage, ChangesNeitherTheReaderNorTheText) {

@@ -11,43 +11,43 @@ namespace {
 // Byte classes. White space is exactly the six bytes of the C/POSIX locale's
 // isspace class; the table makes the reader independent of the locale and
 // avoids a call per byte.
-constexpr unsigned char kSpace = 1;
+constexpr unsigned char SPACE_BYTE = 1;
 
 // Classes of bytes inside a string.
-constexpr unsigned char kPlain = 0;     // 0x20..0x7F except '"' and '\'
-constexpr unsigned char kQuote = 1;     // '"'
-constexpr unsigned char kBackslash = 2; // '\'
-constexpr unsigned char kBad = 3;       // below 0x20 (NUL excluded) or 0x80..0xFF
-constexpr unsigned char kEnd = 4;       // NUL
+constexpr unsigned char STRING_PLAIN = 0;      // 0x20..0x7F except '"' and '\'
+constexpr unsigned char STRING_QUOTE = 1;      // '"'
+constexpr unsigned char STRING_BACKSLASH = 2;  // '\'
+constexpr unsigned char STRING_BAD = 3;        // below 0x20 (NUL excluded) or 0x80..0xFF
+constexpr unsigned char STRING_END = 4;        // NUL
 
-struct Tables {
+struct byte_tables {
   unsigned char space[256];
   unsigned char string[256];
-  constexpr Tables() : space(), string() {
+  constexpr byte_tables() : space(), string() {
     for (int c = 0; c < 256; ++c) {
-      space[c] = (c == ' ' || (c >= '\t' && c <= '\r')) ? kSpace : 0;
+      space[c] = (c == ' ' || (c >= '\t' && c <= '\r')) ? SPACE_BYTE : 0;
       // The reader compares a signed 8-bit byte against 0x20, so every byte
       // from 0x80 upward counts as a control character.
       if (c == 0) {
-        string[c] = kEnd;
+        string[c] = STRING_END;
       } else if (c == '"') {
-        string[c] = kQuote;
+        string[c] = STRING_QUOTE;
       } else if (c == '\\') {
-        string[c] = kBackslash;
+        string[c] = STRING_BACKSLASH;
       } else if (static_cast<signed char>(c) < 0x20) {
-        string[c] = kBad;
+        string[c] = STRING_BAD;
       } else {
-        string[c] = kPlain;
+        string[c] = STRING_PLAIN;
       }
     }
   }
 };
 
-constexpr Tables kTables;
+constexpr byte_tables BYTE_CLASSES;
 
 inline unsigned char byte_at(const char* p) { return static_cast<unsigned char>(*p); }
 
-inline bool is_space(const char* p) { return kTables.space[byte_at(p)] != 0; }
+inline bool is_space(const char* p) { return BYTE_CLASSES.space[byte_at(p)] != 0; }
 
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -243,37 +243,53 @@ char* json_read_string(json_reader* r) {
 
   // Fast path: while no escape has been met the write position equals the
   // read position, so plain bytes need no copy.
-  while (kTables.string[byte_at(in)] == kPlain) ++in;
+  while (BYTE_CLASSES.string[byte_at(in)] == STRING_PLAIN) ++in;
   char* out = in;
 
   for (;;) {
-    switch (kTables.string[byte_at(in)]) {
-      case kPlain:
+    switch (BYTE_CLASSES.string[byte_at(in)]) {
+      case STRING_PLAIN:
         *out++ = *in++;
         break;
-      case kQuote:
+      case STRING_QUOTE:
         *out = '\0';
         r->cursor = in + 1;
         return result;
-      case kEnd:
+      case STRING_END:
         r->error_code = JSON_PREMATURE_END;
         r->cursor = quote;
         return nullptr;
-      case kBad:
+      case STRING_BAD:
         r->error_code = JSON_BAD_STRING_CHAR;
         r->cursor = in;
         return nullptr;
-      case kBackslash: {
+      case STRING_BACKSLASH: {
         char decoded;
         switch (in[1]) {
-          case '"': decoded = '"'; break;
-          case '/': decoded = '/'; break;
-          case '\\': decoded = '\\'; break;
-          case 'b': decoded = '\b'; break;
-          case 'f': decoded = '\f'; break;
-          case 'n': decoded = '\n'; break;
-          case 'r': decoded = '\r'; break;
-          case 't': decoded = '\t'; break;
+          case '"':
+            decoded = '"';
+            break;
+          case '/':
+            decoded = '/';
+            break;
+          case '\\':
+            decoded = '\\';
+            break;
+          case 'b':
+            decoded = '\b';
+            break;
+          case 'f':
+            decoded = '\f';
+            break;
+          case 'n':
+            decoded = '\n';
+            break;
+          case 'r':
+            decoded = '\r';
+            break;
+          case 't':
+            decoded = '\t';
+            break;
           case 'u':
             if (!starts_with(in + 2, "0000")) {
               r->error_code = JSON_UNSUPPORTED_UNICODE;
@@ -352,13 +368,17 @@ char* json_read_key(json_reader* r) {
   return name;
 }
 
-int json_next_member(json_reader* r) { return next_in_container(r, '}', JSON_OBJECT_SEPARATOR_EXPECTED); }
+int json_next_member(json_reader* r) {
+  return next_in_container(r, '}', JSON_OBJECT_SEPARATOR_EXPECTED);
+}
 
 int json_end_object(json_reader* r) { return close_container(r, '}'); }
 
 int json_begin_array(json_reader* r) { return open_container(r, '[', JSON_ARRAY_EXPECTED); }
 
-int json_next_element(json_reader* r) { return next_in_container(r, ']', JSON_ARRAY_SEPARATOR_EXPECTED); }
+int json_next_element(json_reader* r) {
+  return next_in_container(r, ']', JSON_ARRAY_SEPARATOR_EXPECTED);
+}
 
 int json_end_array(json_reader* r) { return close_container(r, ']'); }
 
@@ -389,8 +409,16 @@ int skip_value_at(json_reader* r, int depth) {
       json_read_string(r);
       break;
     case '-':
-    case '0': case '1': case '2': case '3': case '4':
-    case '5': case '6': case '7': case '8': case '9':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
       json_skip_number(r);
       break;
     case '[':

@@ -24,7 +24,7 @@ extern "C" {
 // Error codes. `json_reader::error_code` holds one of them.
 enum json_error_code {
   JSON_OK = 0,
-  JSON_CONTAINER_ENDED = 1,            // reserved
+  JSON_CONTAINER_ENDED = 1,  // reserved
   JSON_PREMATURE_END = 2,
   JSON_VALUE_EXPECTED = 3,
   JSON_NUMBER_EXPECTED = 4,
@@ -37,16 +37,16 @@ enum json_error_code {
   JSON_OBJECT_EXPECTED = 11,
   JSON_NAME_SEPARATOR_EXPECTED = 12,
   JSON_OBJECT_SEPARATOR_EXPECTED = 13,
-  JSON_REQUIRED_FIELDS_MISSING = 14,   // set by schema bindings
+  JSON_REQUIRED_FIELDS_MISSING = 14,  // set by schema bindings
   JSON_ARRAY_EXPECTED = 15,
   JSON_ARRAY_SEPARATOR_EXPECTED = 16,
   JSON_BOOL_EXPECTED = 17,
   JSON_NULL_EXPECTED = 18,
-  JSON_NULL_UNEXPECTED = 19,           // reserved
-  JSON_OUT_OF_MEMORY = 20,             // set by schema bindings
-  JSON_UNKNOWN_FIELD = 21,             // reserved; message takes error_detail
-  JSON_DUPLICATE_FIELD = 22,           // reserved; message takes error_detail
-  JSON_CONSTRAINT_FAILED = 23,         // reserved; message takes error_detail
+  JSON_NULL_UNEXPECTED = 19,    // reserved
+  JSON_OUT_OF_MEMORY = 20,      // set by schema bindings
+  JSON_UNKNOWN_FIELD = 21,      // reserved; message takes error_detail
+  JSON_DUPLICATE_FIELD = 22,    // reserved; message takes error_detail
+  JSON_CONSTRAINT_FAILED = 23,  // reserved; message takes error_detail
 
   // Outside the numbered table: the skip operations' nesting bound.
   // Deliberately far from 23 so that codes 24.. keep meaning "unknown".

@@ -292,8 +292,8 @@ TEST(ReadString, OtherUnicodeEscapesAreRefused) {
   for (const Case& c : std::vector<Case>{
            {R"("x\u0041")", JSON_UNSUPPORTED_UNICODE, 2},
            {R"("x\u00e9")", JSON_UNSUPPORTED_UNICODE, 2},
-           {R"("x\u00")", JSON_UNSUPPORTED_UNICODE, 2},   // the quote is no digit
-           {R"("x\u000)", JSON_UNSUPPORTED_UNICODE, 2},   // the NUL is no digit
+           {R"("x\u00")", JSON_UNSUPPORTED_UNICODE, 2},  // the quote is no digit
+           {R"("x\u000)", JSON_UNSUPPORTED_UNICODE, 2},  // the NUL is no digit
            {"\"x\\u", JSON_UNSUPPORTED_UNICODE, 2},
            {R"("x\U0000")", JSON_BAD_ESCAPE, 2},
            // The UTF-8 byte 0xC3 is refused (code 9) before the later escape is reached.
@@ -447,7 +447,8 @@ TEST(ReadInt64, FractionOrExponentRightAfterTheDigits) {
     Text u(text);
     json_read_int64(u.r());
     EXPECT_EQ(u.code(), JSON_BAD_NUMBER_FORMAT) << text;
-    EXPECT_TRUE(u.r()->cursor[0] == '.' || u.r()->cursor[0] == 'e' || u.r()->cursor[0] == 'E') << text;
+    EXPECT_TRUE(u.r()->cursor[0] == '.' || u.r()->cursor[0] == 'e' || u.r()->cursor[0] == 'E')
+        << text;
   }
 }
 

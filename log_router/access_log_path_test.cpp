@@ -1,13 +1,12 @@
 #include "log_router/access_log_path.hpp"
 
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "log_router/test_tree.hpp"
 #include "panel_config/panel_config.hpp"
@@ -78,9 +77,19 @@ TEST_F(DomainLogPath, CandidatesAndFallback) {
 // than that of a domain directly under vhosts/system.
 TEST_F(DomainLogPath, HostNamesCannotLeaveTheDomainTree) {
   const char* unsafe[] = {
-      "..", ".", "x..", "...", "a...", "../logs", "../system/example.com",
-      "example.com/../example.com", "example.com/", "/example.com", "/",
-      "a.b/../../..", "../../../../tmp",
+      "..",
+      ".",
+      "x..",
+      "...",
+      "a...",
+      "../logs",
+      "../system/example.com",
+      "example.com/../example.com",
+      "example.com/",
+      "/example.com",
+      "/",
+      "a.b/../../..",
+      "../../../../tmp",
   };
   for (const char* vhost : unsafe)
     EXPECT_EQ(resolve(vhost, PLAIN), "(server-wide)") << "vhost \"" << vhost << "\"";

@@ -25,7 +25,7 @@ struct router {
   std::size_t first_separator = NONE;
   std::size_t pending_start = 0;  // log-line bytes gathered for one write
   std::size_t pending_end = 0;
-  std::size_t unfinished = 0;     // bytes at the end of pending of a line not ended yet
+  std::size_t unfinished = 0;  // bytes at the end of pending of a line not ended yet
   line_part part = line_part::tags;
 };
 
@@ -45,7 +45,8 @@ void write_whole_lines(router* r) {
   std::size_t hold = r->part == line_part::body ? r->unfinished : 0;
   if (hold == sizeof r->data) hold = 0;
   if (r->pending_end - hold > r->pending_start)
-    log_target_write(&r->target, r->data + r->pending_start, r->pending_end - hold - r->pending_start);
+    log_target_write(&r->target, r->data + r->pending_start,
+                     r->pending_end - hold - r->pending_start);
   r->pending_start = r->pending_end - hold;
   if (hold == 0) r->pending_start = r->pending_end = 0;
   r->unfinished = hold;

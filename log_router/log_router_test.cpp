@@ -1,6 +1,7 @@
 #include "log_router/log_router.hpp"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -8,9 +9,9 @@
 
 #include <chrono>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <new>
@@ -18,8 +19,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "diag_log/diag_log.hpp"
 #include "log_router/input_stream.hpp"
@@ -146,28 +145,44 @@ struct routing_case {
 
 TEST_F(Router, RoutesEveryKindOfLine) {
   const routing_case cases[] = {
-      {"ssl port", "a.example.com@@443@@GET / 200\n", nullptr,
+      {"ssl port",
+       "a.example.com@@443@@GET / 200\n",
+       nullptr,
        {{"a.example.com.ssl", "GET / 200\n"}}},
       {"plain port", "a.example.com@@80@@GET /\n", nullptr, {{"a.example.com.plain", "GET /\n"}}},
-      {"extra ssl port", "a@@8443@@x\na@@443@@y\na@@80@@z\n", "8443",
+      {"extra ssl port",
+       "a@@8443@@x\na@@443@@y\na@@80@@z\n",
+       "8443",
        {{"a.ssl", "x\ny\n"}, {"a.plain", "z\n"}}},
       {"no extra port", "a@@8443@@x\n", nullptr, {{"a.plain", "x\n"}}},
-      {"ports are exact texts", "a@@0443@@x\na@@443 @@y\na@@ 443@@z\n", nullptr,
+      {"ports are exact texts",
+       "a@@0443@@x\na@@443 @@y\na@@ 443@@z\n",
+       nullptr,
        {{"a.plain", "x\ny\nz\n"}}},
-      {"fewer than two separators", "none\na@@80@@x\none@@sep\na@@80 only\na@@80@@y\n", nullptr,
+      {"fewer than two separators",
+       "none\na@@80@@x\none@@sep\na@@80 only\na@@80@@y\n",
+       nullptr,
        {{"a.plain", "x\ny\n"}}},
-      {"separators inside the log line", "a@@80@@GET /@@x@@ 200\n", nullptr,
+      {"separators inside the log line",
+       "a@@80@@GET /@@x@@ 200\n",
+       nullptr,
        {{"a.plain", "GET /@@x@@ 200\n"}}},
-      {"three at-signs", "a@@@80@@x\nb@@@@y\nc@@80@@@@\n", nullptr,
+      {"three at-signs",
+       "a@@@80@@x\nb@@@@y\nc@@80@@@@\n",
+       nullptr,
        {{"a.plain", "x\n"}, {"b.plain", "y\n"}, {"c.plain", "@@\n"}}},
       {"last line without newline", "a@@80@@x\na@@80@@tail", nullptr, {{"a.plain", "x\ntail"}}},
       {"empty log lines", "a@@80@@\nb@@80@@", nullptr, {{"a.plain", "\n"}, {"b.plain", ""}}},
       {"empty input", "", nullptr, {}},
       {"only blank lines", "\n\n\n", nullptr, {}},
       {"empty host name", "@@80@@x\n@@443@@y\n", nullptr, {{"server-wide", "x\ny\n"}}},
-      {"host name with a NUL byte", std::string("a\0b@@80@@x\n", 11), nullptr,
+      {"host name with a NUL byte",
+       std::string("a\0b@@80@@x\n", 11),
+       nullptr,
        {{"server-wide", "x\n"}}},
-      {"carriage return and binary bytes kept", std::string("a@@80@@x\r\0\xff\n", 13), nullptr,
+      {"carriage return and binary bytes kept",
+       std::string("a@@80@@x\r\0\xff\n", 13),
+       nullptr,
        {{"a.plain", std::string("x\r\0\xff\n", 5)}}},
   };
   for (const routing_case& c : cases) {
@@ -197,7 +212,11 @@ TEST_F(Router, ResolvesOnEveryKeyChangeOnly) {
     route(c.input);
     EXPECT_EQ(resolve_calls, c.resolutions) << c.input;
   }
-  EXPECT_EQ(tree.read("A.plain"), "1\n3\n" "1\n2\n3\n" "1\n3\n" "1\n2\n");
+  EXPECT_EQ(tree.read("A.plain"),
+            "1\n3\n"
+            "1\n2\n3\n"
+            "1\n3\n"
+            "1\n2\n");
 }
 
 TEST_F(Router, FailedOpenDropsLineReportsPathOnceAndRetries) {
@@ -281,7 +300,8 @@ file_map expected_routing(const std::string& input) {
     std::size_t second = first == std::string::npos ? first : head.find("@@", first + 2);
     if (second != std::string::npos) {
       bool ssl = head.substr(first + 2, second - first - 2) == "443";
-      out[file_name_for(head.substr(0, first), ssl)] += input.substr(start + second + 2, end - start - second - 2);
+      out[file_name_for(head.substr(0, first), ssl)] +=
+          input.substr(start + second + 2, end - start - second - 2);
     }
     start = end;
   }
@@ -294,8 +314,8 @@ std::string first_difference(const file_map& actual, const file_map& expected) {
     auto found = actual.find(name);
     if (found == actual.end()) return "missing " + name.substr(0, 80);
     if (found->second != content)
-      return name.substr(0, 80) + ": " + std::to_string(found->second.size()) + " bytes, expected " +
-             std::to_string(content.size());
+      return name.substr(0, 80) + ": " + std::to_string(found->second.size()) +
+             " bytes, expected " + std::to_string(content.size());
   }
   if (actual.size() != expected.size()) return "unexpected files";
   return "";
@@ -310,9 +330,15 @@ std::string random_stream(std::mt19937& rng, int lines) {
     std::string body(length, 'x');
     for (char& ch : body) ch = "abc@ \t"[rng() % 6];
     switch (rng() % 8) {
-      case 0: input += body; break;                                  // no tags
-      case 1: input += std::string(rng() % 4100, 'h') + "@@80@@";  break;  // long host
-      default: input += std::string(hosts[rng() % 3]) + "@@" + ports[rng() % 2] + "@@"; break;
+      case 0:
+        input += body;
+        break;  // no tags
+      case 1:
+        input += std::string(rng() % 4100, 'h') + "@@80@@";
+        break;  // long host
+      default:
+        input += std::string(hosts[rng() % 3]) + "@@" + ports[rng() % 2] + "@@";
+        break;
     }
     input += body + "\n";
   }
@@ -323,8 +349,8 @@ std::string random_stream(std::mt19937& rng, int lines) {
 
 TEST_F(Router, AnySplitOfTheInputRoutesTheSame) {
   std::mt19937 rng(20261208);
-  const std::vector<std::vector<std::size_t>> splits = {
-      {1}, {7, 3, 11}, {4095}, {4096}, {4097}, {100, 5000, 1}, {65536}};
+  const std::vector<std::vector<std::size_t>> splits = {{1},    {7, 3, 11},     {4095}, {4096},
+                                                        {4097}, {100, 5000, 1}, {65536}};
   for (const auto& sizes : splits) {
     for (const auto& entry : std::filesystem::directory_iterator(scratch_root))
       std::filesystem::remove(entry.path());
@@ -434,8 +460,9 @@ TEST_F(Router, FailedWriteLeavesOnlyWholeLines) {
   std::string line = "line 0 of thirty bytes..\n";
   ASSERT_EQ(line.size(), 25u);
   std::string stored = tree.read("A.plain");
-  EXPECT_EQ(stored, "line 0 of thirty bytes..\nline 1 of thirty bytes..\n"
-                    "line 2 of thirty bytes..\nline 3 of thirty bytes..\n");
+  EXPECT_EQ(stored,
+            "line 0 of thirty bytes..\nline 1 of thirty bytes..\n"
+            "line 2 of thirty bytes..\nline 3 of thirty bytes..\n");
 }
 
 // The replacement pairs operator new with malloc and operator delete with

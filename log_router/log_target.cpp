@@ -25,8 +25,8 @@ bool is_ssl_port(const log_target* target, const char* port) {
   return false;
 }
 
-void remember_key(log_target* target, const char* vhost, std::size_t vhost_length,
-                  const char* port, std::size_t port_length) {
+void remember_key(log_target* target, const char* vhost, std::size_t vhost_length, const char* port,
+                  std::size_t port_length) {
   std::memcpy(target->vhost, vhost, vhost_length);
   target->vhost[vhost_length] = '\0';
   target->vhost_length = vhost_length;
@@ -105,8 +105,7 @@ void close_file(log_target* target) {
 
 }  // namespace
 
-void log_target_init(log_target* target, const char* extra_ssl_port,
-                     log_path_resolver resolve) {
+void log_target_init(log_target* target, const char* extra_ssl_port, log_path_resolver resolve) {
   target->ssl_ports[0] = "443";
   target->ssl_ports[1] = extra_ssl_port;
   target->ssl_port_count = extra_ssl_port != nullptr ? 2 : 1;
@@ -119,9 +118,8 @@ void log_target_init(log_target* target, const char* extra_ssl_port,
   target->drop_rest_of_line = false;
 }
 
-bool log_target_matches(const log_target* target, const char* vhost,
-                        std::size_t vhost_length, const char* port,
-                        std::size_t port_length) {
+bool log_target_matches(const log_target* target, const char* vhost, std::size_t vhost_length,
+                        const char* port, std::size_t port_length) {
   return target->fd >= 0 && vhost_length == target->vhost_length &&
          port_length == target->port_length &&
          std::memcmp(vhost, target->vhost, vhost_length) == 0 &&

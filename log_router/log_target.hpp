@@ -31,22 +31,20 @@ struct log_target {
   std::size_t vhost_length;
   char port[LOG_KEY_SIZE];
   std::size_t port_length;
-  int fd;                    // -1: no file open, no key remembered
-  char* path;                // the path of the last key change, owned
-  bool path_failing;         // path is among failing_paths
+  int fd;                                            // -1: no file open, no key remembered
+  char* path;                                        // the path of the last key change, owned
+  bool path_failing;                                 // path is among failing_paths
   std::set<std::string, std::less<>> failing_paths;  // reported, not working again yet
   std::size_t line_written;  // bytes of an unfinished line already in the file
   bool drop_rest_of_line;    // a write failed inside a line: drop up to its newline
 };
 
 // Starts with no file open.  extra_ssl_port may be null.
-void log_target_init(log_target* target, const char* extra_ssl_port,
-                     log_path_resolver resolve);
+void log_target_init(log_target* target, const char* extra_ssl_port, log_path_resolver resolve);
 
 // True when a file is open for exactly this host name and port.
-bool log_target_matches(const log_target* target, const char* vhost,
-                        std::size_t vhost_length, const char* port,
-                        std::size_t port_length);
+bool log_target_matches(const log_target* target, const char* vhost, std::size_t vhost_length,
+                        const char* port, std::size_t port_length);
 
 // Key change: closes the open file, resolves and opens the file of the new
 // key.  True when it is open; false (reported) when the open failed.

@@ -1,12 +1,12 @@
 // Test helper: a scratch directory tree, removed with everything in it.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-
-#include <gtest/gtest.h>
 
 class test_tree {
  public:

@@ -1,6 +1,7 @@
 #include "log_router/write_all.hpp"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -9,8 +10,6 @@
 #include <chrono>
 #include <string>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -58,9 +57,7 @@ TEST(WriteAll, WritesWholeBufferAcrossShortWrites) {
   std::string payload(1 << 20, '\0');
   for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7);
   std::string received;
-  std::thread reader([&] {
-    received = read_all(p.read_end());
-  });
+  std::thread reader([&] { received = read_all(p.read_end()); });
   EXPECT_EQ(write_all(p.write_end(), payload.data(), payload.size()),
             static_cast<ssize_t>(payload.size()));
   close(p.fds[1]);

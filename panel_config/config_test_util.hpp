@@ -57,13 +57,11 @@ class temp_dir {
  public:
   temp_dir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "panel_config.XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr)
-      path_ = pattern;
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
   }
   ~temp_dir() {
     std::error_code ignored;
-    if (!path_.empty())
-      std::filesystem::remove_all(path_, ignored);
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
   }
   temp_dir(const temp_dir&) = delete;
   temp_dir& operator=(const temp_dir&) = delete;

@@ -56,15 +56,12 @@ panel_config* loaded_table = nullptr;
 // Values found in the file, by variable; only ever filled with non-null.
 const char* cached_values[VAR_COUNT] = {};
 
-bool is_known_index(panel_config_var var) {
-  return var >= 0 && var < VAR_COUNT;
-}
+bool is_known_index(panel_config_var var) { return var >= 0 && var < VAR_COUNT; }
 
 }  // namespace
 
 int panel_config_load_path(const char* path) {
-  if (loaded_table != nullptr)
-    return 0;
+  if (loaded_table != nullptr) return 0;
   auto* table = static_cast<panel_config*>(std::calloc(1, sizeof(panel_config)));
   if (table == nullptr) {
     diag_log_write(LOG_ERR, "Not enough memory to allocate Varek runtime configuration structure");
@@ -78,27 +75,21 @@ int panel_config_load_path(const char* path) {
   return 0;
 }
 
-int panel_config_load() {
-  return panel_config_load_path(PANEL_CONFIG_PATH);
-}
+int panel_config_load() { return panel_config_load_path(PANEL_CONFIG_PATH); }
 
 const char* panel_config_lookup(const char* name) {
-  if (loaded_table == nullptr && panel_config_load() != 0)
-    return nullptr;
+  if (loaded_table == nullptr && panel_config_load() != 0) return nullptr;
   return panel_config_find(loaded_table, name);
 }
 
 const char* panel_config_cached(panel_config_var var) {
-  if (!is_known_index(var))
-    return nullptr;
-  if (cached_values[var] == nullptr)
-    cached_values[var] = panel_config_lookup(KNOWN[var].name);
+  if (!is_known_index(var)) return nullptr;
+  if (cached_values[var] == nullptr) cached_values[var] = panel_config_lookup(KNOWN[var].name);
   return cached_values[var];
 }
 
 const char* panel_config_get(panel_config_var var) {
-  if (!is_known_index(var))
-    return nullptr;
+  if (!is_known_index(var)) return nullptr;
   const char* value = panel_config_cached(var);
   return value != nullptr ? value : KNOWN[var].default_value;
 }

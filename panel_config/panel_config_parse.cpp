@@ -19,13 +19,11 @@ bool is_white(char c) {
 }
 
 bool is_name_char(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-         c == '_';
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
 }
 
 char* skip_white(char* p) {
-  while (is_white(*p))
-    p++;
+  while (is_white(*p)) p++;
   return p;
 }
 
@@ -34,15 +32,12 @@ char* skip_white(char* p) {
 // (reported).
 int split_line(char* line, char** name, char** value) {
   char* start = skip_white(line);
-  if (*start == '\0' || *start == '#')
-    return 0;
+  if (*start == '\0' || *start == '#') return 0;
   char* end = start;
-  while (is_name_char(*end))
-    end++;
+  while (is_name_char(*end)) end++;
   if (end == start || !is_white(*end)) {
     diag_log_write(WARNING,
-                   "Invalid variable definition %s\nExpected a space after variable name\n",
-                   start);
+                   "Invalid variable definition %s\nExpected a space after variable name\n", start);
     return -1;
   }
   char* value_start = skip_white(end);
@@ -51,8 +46,7 @@ int split_line(char* line, char** name, char** value) {
     return -1;
   }
   char* value_end = value_start + std::strcspn(value_start, "#");
-  while (is_white(value_end[-1]))
-    value_end--;
+  while (is_white(value_end[-1])) value_end--;
   *end = '\0';
   *value_end = '\0';
   *name = start;
@@ -85,8 +79,7 @@ int read_lines(std::FILE* file, panel_config* table) {
   }
   int saved_errno = errno;
   panel_config_sort(table);
-  if (std::feof(file) && !std::ferror(file))
-    return 0;
+  if (std::feof(file) && !std::ferror(file)) return 0;
   diag_log_write(WARNING, "Unable to read configuration file: %s", std::strerror(saved_errno));
   errno = saved_errno;
   return -1;
@@ -95,8 +88,7 @@ int read_lines(std::FILE* file, panel_config* table) {
 }  // namespace
 
 int panel_config_parse_file(const char* path, panel_config* table) {
-  if (panel_config_reserve(table) != 0)
-    return -1;
+  if (panel_config_reserve(table) != 0) return -1;
   std::unique_ptr<std::FILE, file_closer> file(std::fopen(path, "rt"));
   if (!file) {
     int saved_errno = errno;

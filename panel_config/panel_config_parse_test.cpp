@@ -51,17 +51,20 @@ std::vector<parse_case> parse_cases() {
        "HTTPD_LOG_D\t/var/log/httpd   # the web server's logs\n",
        {{"HTTPD_LOG_D", "/var/log/httpd"}},
        {}},
-      {"CommentRightAfterValue", "A value#comment\nB x # y # z\n",
+      {"CommentRightAfterValue",
+       "A value#comment\nB x # y # z\n",
        {{"A", "value"}, {"B", "x"}},
        {}},
-      {"CrLf", "HTTPD_LOG_D /var/log/httpd\r\nDUMP_D /d\r\n",
+      {"CrLf",
+       "HTTPD_LOG_D /var/log/httpd\r\nDUMP_D /d\r\n",
        {{"DUMP_D", "/d"}, {"HTTPD_LOG_D", "/var/log/httpd"}},
        {}},
       {"InnerBlanksKept", "GREETING two  words\t \n", {{"GREETING", "two  words"}}, {}},
       {"LeadingWhiteSpaceAndManySeparators", "  \t NAME \t  value\n", {{"NAME", "value"}}, {}},
       {"LastLineWithoutNewline", "A 1\nB 2", {{"A", "1"}, {"B", "2"}}, {}},
       {"DigitsAndUnderscores", "9LIVES cat\n_X_1 y\n", {{"9LIVES", "cat"}, {"_X_1", "y"}}, {}},
-      {"EqualsSign", "HTTPD_LOG_D=/var/log/httpd\nA 1\n",
+      {"EqualsSign",
+       "HTTPD_LOG_D=/var/log/httpd\nA 1\n",
        {{"A", "1"}},
        {no_space("HTTPD_LOG_D=/var/log/httpd\n")}},
       {"NameOnly", "HTTPD_LOG_D\n", {}, {no_value("HTTPD_LOG_D\n")}},
@@ -71,13 +74,16 @@ std::vector<parse_case> parse_cases() {
       {"LeadingDash", "-X y\n", {}, {no_space("-X y\n")}},
       {"DashInsideName", "MY-NAME y\n", {}, {no_space("MY-NAME y\n")}},
       {"NonAsciiName", "N\xc3\xa9 y\n", {}, {no_space("N\xc3\xa9 y\n")}},
-      {"InvalidLinesDoNotStopReading", "=x\nA 1\nB\nC 3\n",
+      {"InvalidLinesDoNotStopReading",
+       "=x\nA 1\nB\nC 3\n",
        {{"A", "1"}, {"C", "3"}},
        {no_space("=x\n"), no_value("B\n")}},
-      {"RepeatedNameLastWins", "HTTPD_LOG_D /first\nA 1\nHTTPD_LOG_D /second\n",
+      {"RepeatedNameLastWins",
+       "HTTPD_LOG_D /first\nA 1\nHTTPD_LOG_D /second\n",
        {{"A", "1"}, {"HTTPD_LOG_D", "/second"}},
        {}},
-      {"NamesAreCaseSensitive", "httpd_log_d /lower\nHTTPD_LOG_D /upper\n",
+      {"NamesAreCaseSensitive",
+       "httpd_log_d /lower\nHTTPD_LOG_D /upper\n",
        {{"HTTPD_LOG_D", "/upper"}, {"httpd_log_d", "/lower"}},
        {}},
       {"EmptyFile", "", {}, {}},
@@ -96,8 +102,7 @@ TEST_P(ParseFile, StoresValidLinesAndReportsInvalidOnes) {
   EXPECT_NE(table->sorted, 0);
   EXPECT_EQ(entries_of(*table), c.expected);
   std::vector<logged_message> expected_messages;
-  for (const std::string& text : c.messages)
-    expected_messages.push_back({WARNING, text});
+  for (const std::string& text : c.messages) expected_messages.push_back({WARNING, text});
   EXPECT_EQ(logged_messages(), expected_messages);
   for (const auto& [name, value] : c.expected)
     EXPECT_STREQ(panel_config_find(table.get(), name.c_str()), value.c_str()) << name;

@@ -33,8 +33,7 @@ int compare_names(const void* a, const void* b) {
 
 panel_config_entry* find_linear(const panel_config* table, const char* name) {
   for (std::size_t i = 0; i < table->count; i++)
-    if (std::strcmp(table->entries[i].name, name) == 0)
-      return &table->entries[i];
+    if (std::strcmp(table->entries[i].name, name) == 0) return &table->entries[i];
   return nullptr;
 }
 
@@ -43,8 +42,7 @@ const panel_config_entry* find_sorted(const panel_config* table, const char* nam
   while (lo < hi) {
     std::size_t mid = lo + (hi - lo) / 2;
     int order = std::strcmp(name, table->entries[mid].name);
-    if (order == 0)
-      return &table->entries[mid];
+    if (order == 0) return &table->entries[mid];
     if (order < 0)
       hi = mid;
     else
@@ -69,22 +67,18 @@ int panel_config_reserve(panel_config* table) {
     table->sorted = 1;
     return 0;
   }
-  if (table->count < table->capacity)
-    return 0;
-  if (table->capacity > SIZE_MAX / 2 / sizeof(panel_config_entry))
-    return fail_growth();
+  if (table->count < table->capacity) return 0;
+  if (table->capacity > SIZE_MAX / 2 / sizeof(panel_config_entry)) return fail_growth();
   std::size_t capacity = table->capacity * 2;
   void* grown = std::realloc(table->entries, capacity * sizeof(panel_config_entry));
-  if (grown == nullptr)
-    return fail_growth();
+  if (grown == nullptr) return fail_growth();
   table->entries = static_cast<panel_config_entry*>(grown);
   table->capacity = capacity;
   return 0;
 }
 
 int panel_config_put(panel_config* table, const char* name, const char* value) {
-  if (panel_config_reserve(table) != 0)
-    return -1;
+  if (panel_config_reserve(table) != 0) return -1;
   char* name_copy = strdup(name);
   char* value_copy = strdup(value);
   if (name_copy == nullptr || value_copy == nullptr) {
@@ -105,8 +99,7 @@ int panel_config_put(panel_config* table, const char* name, const char* value) {
 }
 
 void panel_config_sort(panel_config* table) {
-  if (table->sorted)
-    return;
+  if (table->sorted) return;
   if (table->count > 1)
     std::qsort(table->entries, table->count, sizeof(panel_config_entry), compare_names);
   table->sorted = 1;
@@ -119,8 +112,7 @@ const char* panel_config_find(const panel_config* table, const char* name) {
 }
 
 void panel_config_free(panel_config* table) {
-  if (table == nullptr)
-    return;
+  if (table == nullptr) return;
   for (std::size_t i = 0; i < table->count; i++) {
     std::free(table->entries[i].name);
     std::free(table->entries[i].value);

@@ -30,8 +30,7 @@ TEST_P(Growth, DoublesFromTwentyAndKeepsEveryEntry) {
   const growth_case& c = GetParam();
   temp_dir dir;
   std::string content;
-  for (int i = 0; i < c.names; i++)
-    content += nth_name(i) + " value" + std::to_string(i) + "\n";
+  for (int i = 0; i < c.names; i++) content += nth_name(i) + " value" + std::to_string(i) + "\n";
   std::string path = dir.write("vrk.conf", content);
   recorded_log log;
   table_ptr table = new_table();
@@ -87,8 +86,7 @@ TEST(Table, FindSearchesUnsortedAndSortedTables) {
   for (const std::string& name : names)
     ASSERT_EQ(panel_config_put(table.get(), name.c_str(), ("v" + name).c_str()), 0);
   for (int sorted = 0; sorted < 2; sorted++) {
-    if (sorted)
-      panel_config_sort(table.get());
+    if (sorted) panel_config_sort(table.get());
     ASSERT_EQ(table->sorted != 0, sorted != 0);
     for (const std::string& name : names)
       EXPECT_STREQ(panel_config_find(table.get(), name.c_str()), ("v" + name).c_str());

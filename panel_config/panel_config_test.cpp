@@ -67,16 +67,14 @@ TEST(ProcessWide, EveryVariableHasItsDefault) {
   temp_dir dir;
   std::string path = dir.write("vrk.conf", "# nothing set\n");
   child_result r = run_in_child([&] {
-    if (panel_config_load_path(path.c_str()) != 0)
-      return 1;
+    if (panel_config_load_path(path.c_str()) != 0) return 1;
     for (int i = 0; i <= _MAX_POSSIBLE_VRK_CONF_VAR_NAME; i++)
       std::printf("%s\n", panel_config_get(static_cast<panel_config_var>(i)));
     return 0;
   });
   ASSERT_EQ(r.exit_status, 0);
   std::string expected;
-  for (const auto& [name, value] : EXPECTED_DEFAULTS)
-    expected += std::string(value) + "\n";
+  for (const auto& [name, value] : EXPECTED_DEFAULTS) expected += std::string(value) + "\n";
   EXPECT_EQ(r.out, expected);
 }
 
@@ -84,8 +82,7 @@ TEST(ProcessWide, GetByNameMatchesGetByIndex) {
   temp_dir dir;
   std::string path = dir.write("vrk.conf", "HTTPD_VHOSTS_D /srv/vhosts\nSNI_SUPPORT false\n");
   child_result r = run_in_child([&] {
-    if (panel_config_load_path(path.c_str()) != 0)
-      return 1;
+    if (panel_config_load_path(path.c_str()) != 0) return 1;
     for (int i = 0; i < _MAX_POSSIBLE_VRK_CONF_VAR_NAME; i++)
       if (panel_config_get_by_name(EXPECTED_DEFAULTS[i][0]) !=
           panel_config_get(static_cast<panel_config_var>(i)))
@@ -116,8 +113,7 @@ TEST(ProcessWide, GetByNameOfUnknownNamesLogsAndReturnsNull) {
   for (const by_name_case& c : cases) {
     child_result r = run_in_child([&] {
       recorded_log log;
-      if (panel_config_load_path(path.c_str()) != 0)
-        return 1;
+      if (panel_config_load_path(path.c_str()) != 0) return 1;
       const char* value = panel_config_get_by_name(c.name);
       std::printf("%s|", value ? value : "(null)");
       print_logged();
@@ -125,8 +121,8 @@ TEST(ProcessWide, GetByNameOfUnknownNamesLogsAndReturnsNull) {
     });
     std::string shown = c.name != nullptr ? c.name : "(null)";
     EXPECT_EQ(r.exit_status, 0) << shown;
-    std::string expected = c.expected ? std::string(c.expected) + "|"
-                                      : "(null)|" + unknown_name_message(shown);
+    std::string expected =
+        c.expected ? std::string(c.expected) + "|" : "(null)|" + unknown_name_message(shown);
     EXPECT_EQ(r.out, expected) << shown;
   }
 }
@@ -135,19 +131,14 @@ TEST(ProcessWide, FileValuesAreCachedAndUnsetOnesAreNot) {
   temp_dir dir;
   std::string path = dir.write("vrk.conf", "HTTPD_LOG_D /var/log/httpd\nhttpd_service x\n");
   child_result r = run_in_child([&] {
-    if (panel_config_load_path(path.c_str()) != 0)
-      return 1;
+    if (panel_config_load_path(path.c_str()) != 0) return 1;
     const char* cached = panel_config_cached(HTTPD_LOG_D);
-    if (cached == nullptr || std::strcmp(cached, "/var/log/httpd") != 0)
-      return 2;
+    if (cached == nullptr || std::strcmp(cached, "/var/log/httpd") != 0) return 2;
     if (panel_config_get(HTTPD_LOG_D) != cached || panel_config_cached(HTTPD_LOG_D) != cached)
       return 3;
-    if (panel_config_cached(HTTPD_SERVICE) != nullptr)
-      return 4;
-    if (std::strcmp(panel_config_get(HTTPD_SERVICE), "apache2") != 0)
-      return 5;
-    if (std::strcmp(panel_config_lookup("httpd_service"), "x") != 0)
-      return 6;
+    if (panel_config_cached(HTTPD_SERVICE) != nullptr) return 4;
+    if (std::strcmp(panel_config_get(HTTPD_SERVICE), "apache2") != 0) return 5;
+    if (std::strcmp(panel_config_lookup("httpd_service"), "x") != 0) return 6;
     return panel_config_lookup("HTTPD_SERVICE") == nullptr ? 0 : 7;
   });
   EXPECT_EQ(r.exit_status, 0);
@@ -159,8 +150,7 @@ TEST(ProcessWide, IndexesOutsideTheTableGiveNull) {
                                         static_cast<panel_config_var>(31),
                                         static_cast<panel_config_var>(1000)};
     for (panel_config_var var : outside)
-      if (panel_config_get(var) != nullptr || panel_config_cached(var) != nullptr)
-        return 1;
+      if (panel_config_get(var) != nullptr || panel_config_cached(var) != nullptr) return 1;
     return 0;
   });
   EXPECT_EQ(r.exit_status, 0);
@@ -188,8 +178,7 @@ TEST(ProcessWide, FailedLoadIsRetriedAndTheFirstSuccessStays) {
 // The fixed path, inside a sandbox so that the host's file is never read.
 TEST(FixedPath, MissingFileGivesDefaultsAndIsTriedAgainUntilItAppears) {
   harness::Sandbox box;
-  if (!box.ok())
-    GTEST_SKIP() << box.why();
+  if (!box.ok()) GTEST_SKIP() << box.why();
   child_result r = run_in_child([] {
     recorded_log log;
     std::printf("%s|", panel_config_get(HTTPD_VHOSTS_D));
@@ -209,8 +198,7 @@ TEST(FixedPath, MissingFileGivesDefaultsAndIsTriedAgainUntilItAppears) {
 
 TEST(FixedPath, LoadReadsTheFixedFile) {
   harness::Sandbox box;
-  if (!box.ok())
-    GTEST_SKIP() << box.why();
+  if (!box.ok()) GTEST_SKIP() << box.why();
   box.write_file("/etc/vrk/vrk.conf", "HTTPD_LOG_D\t/var/log/httpd   # inline\r\n");
   child_result r = run_in_child([] {
     recorded_log log;

@@ -2,7 +2,7 @@
 #pragma once
 
 // The registry document that lists the server's PHP handlers.
-inline constexpr const char* php_registry_path = "/etc/vrk/php_versions.json";
+inline constexpr const char* PHP_REGISTRY_PATH = "/etc/vrk/php_versions.json";
 
 // Returns a heap copy (caller frees) of the "path" of the first handler, in
 // document order, whose "id" equals `id` byte for byte. Returns null when the

@@ -3,7 +3,7 @@
 #pragma once
 
 // Ident of every message except the one about a failed exec.
-inline constexpr const char* phpgate_ident = "phpgate";
+inline constexpr const char* PHPGATE_IDENT = "phpgate";
 
 // Writes one message: openlog(ident, LOG_PID, LOG_USER), one vsyslog at
 // LOG_ERR, closelog. The log is opened and closed per message so that no

@@ -15,26 +15,26 @@
 #include "json_reader/json_reader.hpp"
 
 struct php_handler {
-    const char* id;
-    const char* path;         // the handler's CGI executable
-    const char* clipath;      // optional, "" when absent
-    const char* version;
-    const char* displayname;
-    const char* phpini;
-    const char* type;
-    int32_t system;           // optional boolean, 0 when absent
-    const char* service;      // optional, "" when absent
-    const char* poold;        // optional, "" when absent
+  const char* id;
+  const char* path;     // the handler's CGI executable
+  const char* clipath;  // optional, "" when absent
+  const char* version;
+  const char* displayname;
+  const char* phpini;
+  const char* type;
+  int32_t system;       // optional boolean, 0 when absent
+  const char* service;  // optional, "" when absent
+  const char* poold;    // optional, "" when absent
 };
 
 struct php_versions_info {
-    size_t count;             // records of the document in `items`
-    size_t capacity;          // record slots allocated in `items`
-    php_handler* items;       // null while `capacity` is 0
+  size_t count;        // records of the document in `items`
+  size_t capacity;     // record slots allocated in `items`
+  php_handler* items;  // null while `capacity` is 0
 };
 
 // Handler array slots allocated by the first growth; each later growth doubles.
-inline constexpr size_t php_handlers_initial_capacity = 18;
+inline constexpr size_t PHP_HANDLERS_INITIAL_CAPACITY = 18;
 
 // Parses the NUL-terminated, writable `text` with a reader on the default
 // hooks. Stores the root it made (or null) in *root on every path; the caller

@@ -5,6 +5,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh
+sh scripts/format.sh --check
 
 jobs=$(nproc)
 for preset in default asan; do

@@ -10,7 +10,7 @@
 
 namespace {
 
-const char kUsage[] = "usage: [-v] <session_dir> <lifetime_minutes>\n";
+const char USAGE[] = "usage: [-v] <session_dir> <lifetime_minutes>\n";
 
 }  // namespace
 
@@ -22,15 +22,15 @@ int sessreap_main(int argc, char* argv[]) {
         verbose = true;
         break;
       case 'h':
-        std::cout << kUsage;
+        std::cout << USAGE;
         return 0;
       default:
-        std::cerr << kUsage;
+        std::cerr << USAGE;
         return 1;
     }
   }
   if (optind + 1 >= argc) {
-    std::cerr << "Error: not enough arguments.\n" << kUsage;
+    std::cerr << "Error: not enough arguments.\n" << USAGE;
     return 1;
   }
   std::string session_dir = argv[optind];

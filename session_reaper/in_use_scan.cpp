@@ -13,10 +13,10 @@
 
 namespace {
 
-struct DirCloser {
+struct dir_closer {
   void operator()(DIR* d) const { closedir(d); }
 };
-using Dir = std::unique_ptr<DIR, DirCloser>;
+using dir_ptr = std::unique_ptr<DIR, dir_closer>;
 
 bool is_dot_or_dotdot(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
@@ -26,17 +26,17 @@ bool is_dot_or_dotdot(const char* name) {
 // and a close per process, where a directory stream would add an fstat and
 // two fcntl calls. The scan visits every process of the machine, so this
 // is most of its cost.
-class FdDir {
+class fd_dir {
  public:
-  FdDir(int proc_fd, const char* process) {
+  fd_dir(int proc_fd, const char* process) {
     std::string path = std::string(process) + "/fd";
     fd_ = openat(proc_fd, path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   }
-  ~FdDir() {
+  ~fd_dir() {
     if (fd_ >= 0) close(fd_);
   }
-  FdDir(const FdDir&) = delete;
-  FdDir& operator=(const FdDir&) = delete;
+  fd_dir(const fd_dir&) = delete;
+  fd_dir& operator=(const fd_dir&) = delete;
   int fd() const { return fd_; }
 
   // The next entry's name, or null at the end (or on a read error).
@@ -60,7 +60,7 @@ class FdDir {
 
 void scan_process(int proc_fd, const char* process, const std::string& session_dir,
                   std::set<std::string>& files_in_use) {
-  FdDir fds(proc_fd, process);
+  fd_dir fds(proc_fd, process);
   if (fds.fd() < 0) return;
   char target[4096 + 1];
   while (const char* name = fds.next()) {
@@ -73,7 +73,8 @@ void scan_process(int proc_fd, const char* process, const std::string& session_d
                   << strerror(saved) << '\n';
       // Without the right to inspect the process, none of its links can be
       // read; quietly, there is nothing more to learn from it.
-      else if (saved == EACCES) return;
+      else if (saved == EACCES)
+        return;
       continue;
     }
     target[n] = '\0';
@@ -86,7 +87,7 @@ void scan_process(int proc_fd, const char* process, const std::string& session_d
 }  // namespace
 
 int collect_files_in_use(const std::string& session_dir, std::set<std::string>& files_in_use) {
-  Dir proc(opendir("/proc"));
+  dir_ptr proc(opendir("/proc"));
   if (!proc) {
     std::cerr << "Error: unable to open /proc: " << strerror(errno) << '\n';
     return 1;

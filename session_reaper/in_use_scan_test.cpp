@@ -1,9 +1,8 @@
 #include "session_reaper/in_use_scan.hpp"
 
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "session_reaper/scratch_test.hpp"
 

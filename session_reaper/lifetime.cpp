@@ -7,7 +7,8 @@
 int lifetime_from_operand(const std::string& operand) {
   try {
     int minutes = boost::lexical_cast<int>(operand);
-    if (minutes < 1 || minutes > MAX_LIFETIME_MINUTES) throw std::out_of_range("Value is out of range");
+    if (minutes < 1 || minutes > MAX_LIFETIME_MINUTES)
+      throw std::out_of_range("Value is out of range");
     return minutes;
   } catch (const std::exception&) {
     std::clog << "lifetime_minutes must be a positive number, using default "

@@ -11,18 +11,24 @@ struct LifetimeCase {
   int minutes;  // what the conversion yields; the default means rejected
 };
 
-const LifetimeCase kAccepted[] = {
-    {"1", 1}, {"5", 5}, {"+10", 10}, {"0010", 10}, {"007", 7}, {"1440", 1440},
-    {"35791394", MAX_LIFETIME_MINUTES}, {"24", 24},
+const LifetimeCase ACCEPTED[] = {
+    {"1", 1},
+    {"5", 5},
+    {"+10", 10},
+    {"0010", 10},
+    {"007", 7},
+    {"1440", 1440},
+    {"35791394", MAX_LIFETIME_MINUTES},
+    {"24", 24},
 };
 
-const char* const kRejected[] = {
-    "0", "-0", "-5", "35791395", "99999999999", "2147483648", "abc", "10min", "",
-    " 5", "5 ", "5\n", "-", "+", "1e3", "0x10", "1,000", "++1", "5.0",
+const char* const REJECTED[] = {
+    "0",  "-0",  "-5", "35791395", "99999999999", "2147483648", "abc",   "10min", "",    " 5",
+    "5 ", "5\n", "-",  "+",        "1e3",         "0x10",       "1,000", "++1",   "5.0",
 };
 
 TEST(Lifetime, AcceptsSignedDecimalDigitsWithinRange) {
-  for (const auto& c : kAccepted) {
+  for (const auto& c : ACCEPTED) {
     test_support::CapturedStderr captured;
     EXPECT_EQ(lifetime_from_operand(c.operand), c.minutes) << c.operand;
     EXPECT_EQ(captured.log(), "") << c.operand;
@@ -31,12 +37,13 @@ TEST(Lifetime, AcceptsSignedDecimalDigitsWithinRange) {
 }
 
 TEST(Lifetime, RejectsEverythingElseWithTheDefaultAndAWarningOnClog) {
-  for (const char* operand : kRejected) {
+  for (const char* operand : REJECTED) {
     test_support::CapturedStderr captured;
     EXPECT_EQ(lifetime_from_operand(operand), DEFAULT_LIFETIME_MINUTES) << '[' << operand << ']';
-    EXPECT_EQ(captured.log(),
-              std::string("lifetime_minutes must be a positive number, using default 24 instead of '") +
-                  operand + "'\n");
+    EXPECT_EQ(
+        captured.log(),
+        std::string("lifetime_minutes must be a positive number, using default 24 instead of '") +
+            operand + "'\n");
     EXPECT_EQ(captured.err(), "") << "the warning goes to std::clog only";
   }
 }

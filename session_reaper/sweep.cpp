@@ -16,7 +16,7 @@
 
 namespace {
 
-struct DirCloser {
+struct dir_closer {
   void operator()(DIR* d) const { closedir(d); }
 };
 
@@ -42,7 +42,7 @@ std::string kernel_path(const std::string& kernel_dir, const char* name) {
   return kernel_dir == "/" ? kernel_dir + name : kernel_dir + "/" + name;
 }
 
-struct Walk {
+struct sweep_walk {
   DIR* dir;
   const std::string& session_dir;  // as given, for messages
   const std::string& kernel_dir;   // as the kernel names it, for the in-use lookup
@@ -61,11 +61,13 @@ struct Walk {
     }
     if (!S_ISREG(st.st_mode)) return;
     if (difftime(now, st.st_ctime) <= static_cast<double>(age_limit)) {
-      if (verbose) std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': not expired yet\n";
+      if (verbose)
+        std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': not expired yet\n";
       return;
     }
     if (files_in_use.count(kernel_path(kernel_dir, name)) != 0) {
-      if (verbose) std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': still in use\n";
+      if (verbose)
+        std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': still in use\n";
       return;
     }
     remove_file(name);
@@ -90,7 +92,7 @@ int sweep_session_dir(std::string session_dir, int lifetime_minutes) {
 int sweep_session_dir(std::string session_dir, int lifetime_minutes, clock_reader read_clock) {
   if (!session_dir.empty() && session_dir.back() == '/') session_dir.pop_back();
 
-  std::unique_ptr<DIR, DirCloser> dir(opendir(session_dir.c_str()));
+  std::unique_ptr<DIR, dir_closer> dir(opendir(session_dir.c_str()));
   if (!dir) {
     std::cerr << "Error: opendir(" << session_dir << ") failed : " << strerror(errno) << '\n';
     return 1;
@@ -98,7 +100,8 @@ int sweep_session_dir(std::string session_dir, int lifetime_minutes, clock_reade
   const std::string kernel_dir = kernel_name(dir.get());
   const int name_error = errno;
   std::set<std::string> files_in_use;
-  if (collect_files_in_use(kernel_dir.empty() ? session_dir : kernel_dir, files_in_use) != 0) return 1;
+  if (collect_files_in_use(kernel_dir.empty() ? session_dir : kernel_dir, files_in_use) != 0)
+    return 1;
   // A /proc that opens but does not show even our own descriptors cannot
   // show anyone else's: sweeping then would remove sessions in use.
   if (kernel_dir.empty()) {
@@ -111,7 +114,8 @@ int sweep_session_dir(std::string session_dir, int lifetime_minutes, clock_reade
     std::cerr << "Error: time(NULL) failed : " << strerror(errno) << '\n';
     return 1;
   }
-  const Walk walk{dir.get(), session_dir, kernel_dir, files_in_use, now, lifetime_minutes * 60};
+  const sweep_walk walk{dir.get(),    session_dir, kernel_dir,
+                        files_in_use, now,         lifetime_minutes * 60};
   while (const dirent* e = readdir(dir.get())) walk.examine(e->d_name);
   return 0;
 }

@@ -1,10 +1,9 @@
 #include "session_reaper/sweep.hpp"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "session_reaper/scratch_test.hpp"
 
@@ -31,7 +30,9 @@ class Sweep : public ::testing::Test {
  protected:
   void TearDown() override { g_on_clock = nullptr; }
   // Moves the clock so that `path` is `age` seconds old.
-  void age(const std::string& path, time_t seconds) { g_now = test_support::ctime_of(path) + seconds; }
+  void age(const std::string& path, time_t seconds) {
+    g_now = test_support::ctime_of(path) + seconds;
+  }
   bool exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
   ScratchDir dir;
 };
@@ -44,12 +45,14 @@ TEST_F(Sweep, RemovesOnlyFilesOlderThanTheLimit) {
   g_now = test_support::ctime_of(at_limit) + 60;
   EXPECT_EQ(sweep_session_dir(dir.path(), 1, fake_clock), 0);
   EXPECT_TRUE(exists(at_limit)) << "an age equal to the limit is not expired";
-  EXPECT_NE(captured.err().find("INFO: Skip file '" + at_limit + "': not expired yet\n"), std::string::npos);
+  EXPECT_NE(captured.err().find("INFO: Skip file '" + at_limit + "': not expired yet\n"),
+            std::string::npos);
 
   g_now += 1;
   EXPECT_EQ(sweep_session_dir(dir.path(), 1, fake_clock), 0);
   EXPECT_FALSE(exists(at_limit));
-  EXPECT_NE(captured.err().find("INFO: Remove old session file: " + at_limit + "\n"), std::string::npos);
+  EXPECT_NE(captured.err().find("INFO: Remove old session file: " + at_limit + "\n"),
+            std::string::npos);
   (void)past;
 }
 
@@ -94,7 +97,8 @@ TEST_F(Sweep, KeepsExpiredFilesHeldOpenHoweverTheDirectoryIsNamed) {
     EXPECT_FALSE(exists(expired)) << named;
     std::string shown = named.back() == '/' ? named.substr(0, named.size() - 1) : named;
     EXPECT_NE(captured.err().find("INFO: Skip file '" + shown + "/.sess_held': still in use\n"),
-              std::string::npos) << captured.err();
+              std::string::npos)
+        << captured.err();
   }
   chdir(cwd.c_str());
   close(fd);
@@ -108,7 +112,8 @@ TEST_F(Sweep, FailuresToOpenOrReadTheClockRemoveNothing) {
     std::string message;
   } cases[] = {
       {"/", "Error: opendir() failed : No such file or directory\n"},
-      {dir.path() + "/missing", "Error: opendir(" + dir.path() + "/missing) failed : No such file or directory\n"},
+      {dir.path() + "/missing",
+       "Error: opendir(" + dir.path() + "/missing) failed : No such file or directory\n"},
       {f, "Error: opendir(" + f + ") failed : Not a directory\n"},
   };
   for (const auto& c : cases) {
@@ -118,7 +123,8 @@ TEST_F(Sweep, FailuresToOpenOrReadTheClockRemoveNothing) {
   }
   CapturedStderr captured;
   EXPECT_EQ(sweep_session_dir(dir.path(), 1, failing_clock), 1);
-  EXPECT_EQ(captured.err(), "Error: time(NULL) failed : " + std::string(strerror(EOVERFLOW)) + "\n");
+  EXPECT_EQ(captured.err(),
+            "Error: time(NULL) failed : " + std::string(strerror(EOVERFLOW)) + "\n");
   EXPECT_TRUE(exists(f));
 }
 

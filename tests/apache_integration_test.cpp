@@ -1,11 +1,12 @@
 // The shipped Apache snippets under a real Apache: the test's configuration
 // includes packaging/apache2/vrk-logroute.conf.in and vrk-phpgate.conf.in
-// unchanged (VAREK_SBINDIR defined first, as an administrator may), and curl asks for PHP pages through Apache -> mod_actions ->
-// mod_cgid -> phpgate -> php-cgi, each site choosing its handler and php.ini
-// with SetEnv; the access log goes through logroute into the per-domain
-// logs. Runs inside the harness sandbox on a loopback port; skipped when
-// apache2, its modules, curl or php-cgi are missing.
+// unchanged (VAREK_SBINDIR defined first, as an administrator may), and curl asks for PHP pages
+// through Apache -> mod_actions -> mod_cgid -> phpgate -> php-cgi, each site choosing its handler
+// and php.ini with SetEnv; the access log goes through logroute into the per-domain logs. Runs
+// inside the harness sandbox on a loopback port; skipped when apache2, its modules, curl or php-cgi
+// are missing.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -18,8 +19,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "harness/loopback.hpp"
 #include "harness/sandbox.hpp"
@@ -44,7 +43,8 @@ const std::string SERVER_LOG = "/var/log/apache2/access_log";
 const std::string REGISTRY = "/etc/vrk/php_versions.json";
 const std::string ALPHA_INI = VHOSTS + "system/alpha.test/etc/php.ini";
 
-const char* const REQUIRED_MODULES[] = {"mpm_event", "authz_core", "alias", "actions", "cgid", "env"};
+const char* const REQUIRED_MODULES[] = {"mpm_event", "authz_core", "alias",
+                                        "actions",   "cgid",       "env"};
 
 std::string read_text(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -75,7 +75,8 @@ class ApacheIntegration : public ::testing::Test {
     for (const std::string& tool : {APACHE, CURL, PHP_CGI})
       if (access(tool.c_str(), X_OK) != 0) GTEST_SKIP() << tool << " is not installed";
     for (const char* module : REQUIRED_MODULES)
-      if (!fs::exists(MODULES + "mod_" + module + ".so")) GTEST_SKIP() << "mod_" << module << " is not installed";
+      if (!fs::exists(MODULES + "mod_" + module + ".so"))
+        GTEST_SKIP() << "mod_" << module << " is not installed";
     if (!box.ok()) GTEST_SKIP() << box.why();
     port = free_loopback_port();
 
@@ -92,17 +93,22 @@ class ApacheIntegration : public ::testing::Test {
     box.write_file(WORK + "/conf/vrk-phpgate.conf", phpgate_snippet);
     // Two PHP handlers: Debian's php-cgi as "cgi", and "alt", the same PHP
     // behind a wrapper that marks its runs; "gone" names no executable.
-    box.write_file(WORK + "/php-alt", "#!/bin/sh\nVRK_TEST_HANDLER=alt exec " + PHP_CGI + " \"$@\"\n", 0755);
+    box.write_file(WORK + "/php-alt",
+                   "#!/bin/sh\nVRK_TEST_HANDLER=alt exec " + PHP_CGI + " \"$@\"\n", 0755);
     box.write_file(REGISTRY, R"({ "php": [
-  { "id": "cgi", "path": ")" + PHP_CGI + R"(", "version": "8", "displayname": "PHP",
+  { "id": "cgi", "path": ")" + PHP_CGI +
+                                 R"(", "version": "8", "displayname": "PHP",
     "phpini": "/etc/php/8.2/cgi/php.ini", "type": "cgi" },
-  { "id": "alt", "path": ")" + WORK + R"(/php-alt", "version": "8", "displayname": "PHP alt",
+  { "id": "alt", "path": ")" + WORK +
+                                 R"(/php-alt", "version": "8", "displayname": "PHP alt",
     "phpini": ")" + ALPHA_INI + R"(", "type": "cgi", "system": false },
-  { "id": "gone", "path": ")" + WORK + R"(/no-such-php", "version": "8", "displayname": "gone",
+  { "id": "gone", "path": ")" + WORK +
+                                 R"(/no-such-php", "version": "8", "displayname": "gone",
     "phpini": "", "type": "cgi" }
 ] }
 )");
-    box.write_file("/etc/vrk/vrk.conf", "HTTPD_VHOSTS_D " + VHOSTS + "\nHTTPD_LOG_D /var/log/apache2\n");
+    box.write_file("/etc/vrk/vrk.conf",
+                   "HTTPD_VHOSTS_D " + VHOSTS + "\nHTTPD_LOG_D /var/log/apache2\n");
     box.write_file(ALPHA_INI, "memory_limit = 77M\ncgi.force_redirect = 1\n");
     box.make_dirs(VHOSTS + "system/alpha.test/logs");
     box.make_dirs(VHOSTS + "system/beta.test/logs");
@@ -111,8 +117,9 @@ class ApacheIntegration : public ::testing::Test {
     sites = {
         {"alpha.test", {"VK_CUSTOM_PHP_CGI_INDEX alt", "VK_CUSTOM_PHP_INI " + ALPHA_INI}},
         {"beta.test", {}},  // the default handler "cgi" with PHP's own php.ini
-        {"gamma.test", {"VK_CUSTOM_PHP_CGI_INDEX missing"}},  // no such handler, no domain directory
-        {"delta.test", {"VK_CUSTOM_PHP_CGI_INDEX gone"}},     // a handler without its executable
+        {"gamma.test",
+         {"VK_CUSTOM_PHP_CGI_INDEX missing"}},             // no such handler, no domain directory
+        {"delta.test", {"VK_CUSTOM_PHP_CGI_INDEX gone"}},  // a handler without its executable
     };
     for (const site& s : sites) box.write_file(docroot(s.name) + "/info.php", INFO_PHP);
 
@@ -124,7 +131,8 @@ class ApacheIntegration : public ::testing::Test {
     chmod("/dev/log", 0666);  // phpgate runs as the web server's user
     apache = std::make_unique<harness::Child>(
         std::vector<std::string>{APACHE, "-f", WORK + "/httpd.conf", "-DFOREGROUND"});
-    ASSERT_TRUE(wait_until([&] { return accepts_connections(port); }, 15s)) << read_text(WORK + "/error.log");
+    ASSERT_TRUE(wait_until([&] { return accepts_connections(port); }, 15s))
+        << read_text(WORK + "/error.log");
   }
 
   void TearDown() override {
@@ -215,13 +223,19 @@ TEST_F(ApacheIntegration, SitesChooseTheirPhpHandlerAndIniAndLogToTheirDomain) {
   auto delta = get("/info.php?id=d1", "delta.test");
   EXPECT_EQ(delta.status, "500") << delta.body;
   std::vector<std::string> messages;
-  ASSERT_TRUE(wait_until([&] {
-    for (const auto& record : syslog->drain()) messages.push_back(record.ident + ": " + record.message);
-    return messages.size() >= 2;
-  }, 10s)) << ::testing::PrintToString(messages);
-  EXPECT_EQ(messages, (std::vector<std::string>{
-                          "phpgate: can not find appropriate version of php ~ `missing' in `" + REGISTRY + "'",
-                          SBIN + "/phpgate: exec " + WORK + "/no-such-php:No such file or directory"}));
+  ASSERT_TRUE(wait_until(
+      [&] {
+        for (const auto& record : syslog->drain())
+          messages.push_back(record.ident + ": " + record.message);
+        return messages.size() >= 2;
+      },
+      10s))
+      << ::testing::PrintToString(messages);
+  EXPECT_EQ(
+      messages,
+      (std::vector<std::string>{
+          "phpgate: can not find appropriate version of php ~ `missing' in `" + REGISTRY + "'",
+          SBIN + "/phpgate: exec " + WORK + "/no-such-php:No such file or directory"}));
 
   // phpgate is reachable only through the handler, never directly; PHP
   // files that do not exist are Apache's 404, not PHP's.
@@ -254,8 +268,10 @@ TEST_F(ApacheIntegration, SitesChooseTheirPhpHandlerAndIniAndLogToTheirDomain) {
     return true;
   };
   EXPECT_TRUE(wait_until(all_logged, 10s))
-      << "alpha:\n" << read_text(alpha_log) << "beta:\n" << read_text(beta_log)
-      << "server:\n" << read_text(SERVER_LOG) << read_text(WORK + "/error.log");
+      << "alpha:\n"
+      << read_text(alpha_log) << "beta:\n"
+      << read_text(beta_log) << "server:\n"
+      << read_text(SERVER_LOG) << read_text(WORK + "/error.log");
   for (const auto& line : expected) {
     std::istringstream lines(read_text(line.file));
     std::string first;
@@ -267,10 +283,13 @@ TEST_F(ApacheIntegration, SitesChooseTheirPhpHandlerAndIniAndLogToTheirDomain) {
 
   apache->stop(SIGTERM);
   apache.reset();
-  EXPECT_FALSE(contains(read_text(WORK + "/error.log"), "logroute")) << read_text(WORK + "/error.log");
+  EXPECT_FALSE(contains(read_text(WORK + "/error.log"), "logroute"))
+      << read_text(WORK + "/error.log");
   EXPECT_FALSE(contains(read_text(WORK + "/error.log"), "Lost access log lines"));
   // phpgate writes nothing on standard error (mod_cgid would log it as
   // AH01215); Apache only notes that the failed requests produced no output.
-  EXPECT_FALSE(contains(read_text(WORK + "/error.log"), "AH01215")) << read_text(WORK + "/error.log");
-  EXPECT_TRUE(contains(read_text(WORK + "/error.log"), "End of script output before headers: phpgate"));
+  EXPECT_FALSE(contains(read_text(WORK + "/error.log"), "AH01215"))
+      << read_text(WORK + "/error.log");
+  EXPECT_TRUE(
+      contains(read_text(WORK + "/error.log"), "End of script output before headers: phpgate"));
 }

@@ -87,7 +87,8 @@ TEST(HoldOpen, TheFileShowsInTheHoldersDescriptors) {
   for (int fd = 0; fd < 64 && !seen; ++fd) {
     char target[256] = {};
     std::string link = "/proc/" + std::to_string(holder->pid()) + "/fd/" + std::to_string(fd);
-    if (readlink(link.c_str(), target, sizeof target - 1) > 0) seen = std::string(target) == "/tmp/held";
+    if (readlink(link.c_str(), target, sizeof target - 1) > 0)
+      seen = std::string(target) == "/tmp/held";
   }
   EXPECT_TRUE(seen);
 }

@@ -6,6 +6,7 @@
 // across a restart, a graceful restart and a stop.  Runs inside the harness
 // sandbox; skipped when apache2, curl or openssl is missing.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -20,8 +21,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "harness/loopback.hpp"
 #include "harness/sandbox.hpp"
@@ -53,7 +52,7 @@ std::string read_text(const std::string& path) {
 struct site {
   std::string name;  // ServerName (and Host header)
   bool ssl;
-  std::string log;   // the file its lines go to
+  std::string log;  // the file its lines go to
 };
 
 // Writes the configuration: one vhost per site, all logging through
@@ -108,8 +107,8 @@ class ApacheLogging : public ::testing::Test {
     box.make_dirs("/var/log/apache2");
     box.make_dirs(WORK + "/htdocs");
     box.write_file(WORK + "/htdocs/index.html", "ok\n");
-    auto cert = harness::run({OPENSSL, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                              "-subj", "/CN=alpha.test", "-keyout", WORK + "/key.pem", "-out",
+    auto cert = harness::run({OPENSSL, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
+                              "2", "-subj", "/CN=alpha.test", "-keyout", WORK + "/key.pem", "-out",
                               WORK + "/cert.pem"});
     ASSERT_EQ(cert.exit_status, 0) << cert.err;
     box.write_file(WORK + "/httpd.conf", apache_config(sites, plain, ssl));
@@ -124,7 +123,8 @@ class ApacheLogging : public ::testing::Test {
   }
 
   void wait_until_serving() {
-    ASSERT_TRUE(wait_until([&] { return accepts_connections(plain) && accepts_connections(ssl); }, 15s))
+    ASSERT_TRUE(
+        wait_until([&] { return accepts_connections(plain) && accepts_connections(ssl); }, 15s))
         << read_text(WORK + "/error.log");
   }
 
@@ -133,8 +133,11 @@ class ApacheLogging : public ::testing::Test {
   void request_all(const std::string& round, int count) {
     for (const site& s : sites) {
       int port = s.ssl ? ssl : plain;
-      std::vector<std::string> argv = {CURL, "-sk", "--max-time", "10", "-w", "%{http_code}\n",
-                                       "--resolve", s.name + ":" + std::to_string(port) + ":127.0.0.1"};
+      std::vector<std::string> argv = {
+          CURL,         "-sk",
+          "--max-time", "10",
+          "-w",         "%{http_code}\n",
+          "--resolve",  s.name + ":" + std::to_string(port) + ":127.0.0.1"};
       for (int i = 0; i < count; ++i) {
         std::string id = round + "-" + s.name + (s.ssl ? "-ssl-" : "-plain-") + std::to_string(i);
         argv.push_back(std::string(s.ssl ? "https://" : "http://") + s.name + ":" +

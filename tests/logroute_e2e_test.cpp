@@ -2,6 +2,7 @@
 // ("/etc/vrk/vrk.conf", "/var/www/vhosts", "/var/log/apache2"), inside the
 // harness's private mount namespace.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -15,8 +16,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "harness/sandbox.hpp"
 
@@ -37,10 +36,12 @@ harness::RunResult logroute(const std::string& input, std::vector<std::string> a
 }
 
 // Every regular file under dir with its content.
-std::map<std::string, std::string> files_under(const harness::Sandbox& box, const std::string& dir) {
+std::map<std::string, std::string> files_under(const harness::Sandbox& box,
+                                               const std::string& dir) {
   std::map<std::string, std::string> found;
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it); it.increment(ec))
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
+       it.increment(ec))
     if (it->is_regular_file()) found[it->path().string()] = box.read_file(it->path().string());
   return found;
 }
@@ -119,8 +120,7 @@ TEST_F(Logroute, TakesDirectoriesFromPanelConfiguration) {
   EXPECT_EQ(r.exit_status, 0);
   // nolog.example.com has no directory of its own in this tree.
   std::map<std::string, std::string> expected = {
-      {"/var/lib/vhosts/system/example.com/logs/access_ssl_log",
-       "ssl line\ndomain without logs\n"},
+      {"/var/lib/vhosts/system/example.com/logs/access_ssl_log", "ssl line\ndomain without logs\n"},
       {"/var/lib/vhosts/system/example.com/logs/access_log",
        "plain line\nextra ssl port\nnot ssl: leading zero\nGET /a@@b HTTP/1.1\n"
        "last line without newline"},
@@ -135,10 +135,16 @@ TEST_F(Logroute, SslPortsAreFourFourThreeAndTheArgument) {
     const char* port;
     bool ssl;
   } cases[] = {
-      {{}, "443", true},          {{}, "8443", false},        {{}, "80", false},
-      {{"8443"}, "8443", true},   {{"8443"}, "443", true},    {{"8443"}, "80", false},
+      {{}, "443", true},
+      {{}, "8443", false},
+      {{}, "80", false},
+      {{"8443"}, "8443", true},
+      {{"8443"}, "443", true},
+      {{"8443"}, "80", false},
       {{"8443", "80"}, "80", false},  // further arguments are ignored
-      {{}, " 443", false},        {{}, "443 ", false},        {{}, "", false},
+      {{}, " 443", false},
+      {{}, "443 ", false},
+      {{}, "", false},
   };
   for (const auto& c : cases) {
     fs::remove_all(VHOSTS + "example.com/logs");
@@ -179,8 +185,7 @@ namespace {
 // again, through inotify: shows how often logroute opened a log.
 class write_sessions {
  public:
-  explicit write_sessions(const std::string& dir)
-      : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+  explicit write_sessions(const std::string& dir) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
     // Opens are watched too so that successive closes are never merged.
     inotify_add_watch(fd_, dir.c_str(), IN_OPEN | IN_CLOSE_WRITE);
   }
@@ -294,8 +299,16 @@ TEST_F(Logroute, HostNamesCannotReachOutsideTheDomainTree) {
   box.make_dirs("/var/www/vhosts/logs");
   box.make_dirs("/var/www/logs");
   box.make_dirs("/var/log/logs");
-  const char* unsafe[] = {"..", ".", "x..", "...", "../..", "../../../log", "example.com/../..",
-                          "example.com/", "/etc", "a/../../../../tmp"};
+  const char* unsafe[] = {"..",
+                          ".",
+                          "x..",
+                          "...",
+                          "../..",
+                          "../../../log",
+                          "example.com/../..",
+                          "example.com/",
+                          "/etc",
+                          "a/../../../../tmp"};
   std::string input;
   for (const char* vhost : unsafe) input += std::string(vhost) + "@@443@@" + vhost + "\n";
   auto r = logroute(input);

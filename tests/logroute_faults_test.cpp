@@ -5,6 +5,7 @@
 // reported once per failing path on both standard streams, and the lines
 // that follow still route.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -24,8 +25,6 @@
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "harness/sandbox.hpp"
 
 namespace {
@@ -39,7 +38,8 @@ std::string domain_log(const std::string& domain, bool ssl = false) {
   return VHOSTS + domain + "/logs/" + (ssl ? "access_ssl_log" : "access_log");
 }
 
-std::string lost_report(const std::string& what, const std::string& path, const std::string& error) {
+std::string lost_report(const std::string& what, const std::string& path,
+                        const std::string& error) {
   return "Lost access log lines: cannot " + what + " " + path + ": " + error + "\n";
 }
 
@@ -49,7 +49,8 @@ std::map<std::string, std::string> files_under(const harness::Sandbox& box,
   std::map<std::string, std::string> found;
   for (const auto& dir : dirs) {
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it); it.increment(ec))
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
+         it.increment(ec))
       if (it->is_regular_file()) found[it->path().string()] = box.read_file(it->path().string());
   }
   return found;
@@ -59,7 +60,8 @@ void remove_files_under(const std::vector<std::string>& dirs) {
   for (const auto& dir : dirs) {
     std::error_code ec;
     std::vector<fs::path> files;
-    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it); it.increment(ec))
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
+         it.increment(ec))
       if (it->is_regular_file()) files.push_back(it->path());
     for (const auto& f : files) fs::remove(f, ec);
   }
@@ -110,7 +112,8 @@ struct streaming_logroute {
     if (pipe2(fds, O_CLOEXEC) != 0) return;
     if (!o.backlog.empty()) {
       fcntl(fds[1], F_SETPIPE_SZ, static_cast<int>(o.backlog.size()));
-      if (write(fds[1], o.backlog.data(), o.backlog.size()) != static_cast<ssize_t>(o.backlog.size())) {
+      if (write(fds[1], o.backlog.data(), o.backlog.size()) !=
+          static_cast<ssize_t>(o.backlog.size())) {
         ADD_FAILURE() << "backlog does not fit in the pipe";
         return;
       }
@@ -150,8 +153,8 @@ struct streaming_logroute {
       input = -1;
     }
     int status = -1;
-    bool ended = wait_until([&] { return waitpid(pid, &status, WNOHANG) == pid; },
-                            std::chrono::seconds(60));
+    bool ended =
+        wait_until([&] { return waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(60));
     if (!ended) return -1;
     pid = -1;
     return status;
@@ -186,7 +189,8 @@ struct tagged_line {
 // The lines that a run which stops after the first `count` lines leaves in
 // each file. (This and the two helpers below serve only the preloaded
 // allocator's sweeps, which a sanitized build leaves out.)
-[[maybe_unused]] std::map<std::string, std::string> first_lines(const std::vector<tagged_line>& lines, size_t count) {
+[[maybe_unused]] std::map<std::string, std::string> first_lines(
+    const std::vector<tagged_line>& lines, size_t count) {
   std::map<std::string, std::string> files;
   for (size_t i = 0; i < count && i < lines.size(); ++i) files[lines[i].file] += lines[i].text;
   return files;
@@ -214,12 +218,13 @@ std::vector<std::string> lines_of(const std::string& text) {
 
 // The environment that preloads the failing allocator, refusing call `n`
 // (and every later one in mode "from"). A sanitizer's options pass through.
-[[maybe_unused]] std::vector<std::string> failing_env(size_t n, const char* mode, const std::string& report) {
-  std::vector<std::string> env = {std::string("LD_PRELOAD=") + MALLOC_FAIL_SHIM,
-                                  "VAREK_MALLOC_FAIL_AT=" + std::to_string(n),
-                                  std::string("VAREK_MALLOC_FAIL_MODE=") + mode,
-                                  "VAREK_MALLOC_FAIL_REPORT=" + report};
-  if (const char* ubsan = getenv("UBSAN_OPTIONS")) env.push_back(std::string("UBSAN_OPTIONS=") + ubsan);
+[[maybe_unused]] std::vector<std::string> failing_env(size_t n, const char* mode,
+                                                      const std::string& report) {
+  std::vector<std::string> env = {
+      std::string("LD_PRELOAD=") + MALLOC_FAIL_SHIM, "VAREK_MALLOC_FAIL_AT=" + std::to_string(n),
+      std::string("VAREK_MALLOC_FAIL_MODE=") + mode, "VAREK_MALLOC_FAIL_REPORT=" + report};
+  if (const char* ubsan = getenv("UBSAN_OPTIONS"))
+    env.push_back(std::string("UBSAN_OPTIONS=") + ubsan);
   return env;
 }
 
@@ -236,17 +241,21 @@ void sweep_allocation_failures(harness::Sandbox& box, const char* mode, const st
                                const std::string& once_message) {
   const std::string report = "/tmp/malloc-fail.report";
   const std::string no_memory =
-      "logroute: Cannot allocate memory: Cannot allocate memory\nSystem error 12: Cannot allocate memory";
+      "logroute: Cannot allocate memory: Cannot allocate memory\nSystem error 12: Cannot allocate "
+      "memory";
   const std::string no_memory_for_message = "logroute: Can't allocate memory for error message";
   size_t refused_runs = 0, failed_runs = 0;
   for (size_t n = 1; n < 5000; ++n) {
     remove_files_under(trees);
     unlink(report.c_str());
-    auto r = harness::run({LOGROUTE_PATH, "8443"}, {.env = failing_env(n, mode, report), .stdin_data = input});
+    auto r = harness::run({LOGROUTE_PATH, "8443"},
+                          {.env = failing_env(n, mode, report), .stdin_data = input});
     bool refused = box.exists(report);
     std::string where = std::string("mode ") + mode + ", allocation " + std::to_string(n);
     ASSERT_EQ(r.signal, 0) << where << "\n" << r.err;
-    ASSERT_TRUE(r.exit_status == 0 || r.exit_status == 1) << where << ": status " << r.exit_status << "\n" << r.err;
+    ASSERT_TRUE(r.exit_status == 0 || r.exit_status == 1)
+        << where << ": status " << r.exit_status << "\n"
+        << r.err;
     EXPECT_EQ(r.out, r.err) << where;
     auto routed = files_under(box, trees);
     std::string messages = r.err;
@@ -283,8 +292,9 @@ void sweep_allocation_failures(harness::Sandbox& box, const char* mode, const st
     }
     ++refused_runs;
   }
-  std::cout << "logroute sweep, mode " << mode << ": " << refused_runs << " allocations refused in turn, "
-            << failed_runs << " of them ended in status 1" << std::endl;
+  std::cout << "logroute sweep, mode " << mode << ": " << refused_runs
+            << " allocations refused in turn, " << failed_runs << " of them ended in status 1"
+            << std::endl;
   // The sweep went through the program's allocations and ended.
   EXPECT_GE(refused_runs, 5u) << mode;
   EXPECT_LT(refused_runs, 4999u) << mode;
@@ -340,8 +350,8 @@ TEST_F(LogrouteFaults, EveryAllocationRefusedInTurnWithDefaults) {
   std::string once = lost_report("open", domain_log("dir.test"), "Is a directory");
   for (const char* mode : {"once", "from"}) {
     SCOPED_TRACE(mode);
-    sweep_allocation_failures(box, mode, input_of(lines), kept_lines(lines), {"/var/www", "/var/log"},
-                              allowed, once);
+    sweep_allocation_failures(box, mode, input_of(lines), kept_lines(lines),
+                              {"/var/www", "/var/log"}, allowed, once);
   }
 #endif
 }
@@ -368,8 +378,8 @@ TEST_F(LogrouteFaults, EveryAllocationRefusedInTurnWithPanelConfiguration) {
   for (const char* mode : {"once", "from"}) {
     SCOPED_TRACE(mode);
     sweep_allocation_failures(box, mode, input_of(lines), kept_lines(lines),
-                              {"/var/lib/vhosts", "/var/log/httpd", "/var/www", "/var/log/apache2"}, allowed,
-                              once);
+                              {"/var/lib/vhosts", "/var/log/httpd", "/var/www", "/var/log/apache2"},
+                              allowed, once);
   }
 #endif
 }
@@ -444,7 +454,8 @@ TEST_F(LogrouteFaults, LogDirectoryWithoutPermissionIsReportedOnceOthersStillRou
   box.write_file(domain_log("readonly.test"), "old\n", 0444);
   std::string input;
   for (int i = 0; i < 3; ++i)
-    input += "example.com@@80@@" + std::to_string(i) + "\nlocked.test@@80@@lost\nreadonly.test@@80@@lost\n";
+    input += "example.com@@80@@" + std::to_string(i) +
+             "\nlocked.test@@80@@lost\nreadonly.test@@80@@lost\n";
   input += "example.com@@80@@end\n";
 
   {
@@ -509,8 +520,9 @@ TEST_F(LogrouteFaults, ServerLogDirectoryRemovedAndRestored) {
   int removed_file = open(SERVER_LOG.c_str(), O_RDONLY);
   ASSERT_GE(removed_file, 0);
   fs::remove_all("/var/log/apache2");
-  lr.send("unknown.test@@80@@lost 1\nunknown.test@@80@@lost 2\nexample.com@@80@@e1\n"
-          "other.test@@80@@lost 3\nexample.com@@80@@e2\n");
+  lr.send(
+      "unknown.test@@80@@lost 1\nunknown.test@@80@@lost 2\nexample.com@@80@@e1\n"
+      "other.test@@80@@lost 3\nexample.com@@80@@e2\n");
   ASSERT_TRUE(wait_until([&] { return box.read_file(domain_log("example.com")) == "e1\ne2\n"; }));
   std::string report = lost_report("open", SERVER_LOG, "No such file or directory");
   EXPECT_EQ(lr.err(), report);

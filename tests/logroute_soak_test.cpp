@@ -7,6 +7,7 @@
 // VAREK_SOAK_HOSTS (a thousandth of the lines by default), e.g.
 //   VAREK_SOAK_LINES=10000000 ctest -L soak
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/close_range.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -26,8 +27,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "harness/sandbox.hpp"
 
@@ -68,7 +67,8 @@ long status_kb(pid_t pid, const std::string& field) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
   std::string line;
   while (std::getline(in, line))
-    if (line.rfind(field + ":", 0) == 0) return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
+    if (line.rfind(field + ":", 0) == 0)
+      return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
   return -1;
 }
 
@@ -78,7 +78,8 @@ std::vector<std::pair<int, std::string>> open_descriptors(pid_t pid) {
   std::string dir = "/proc/" + std::to_string(pid) + "/fd";
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(dir, ec))
-    fds.emplace_back(std::stoi(entry.path().filename().string()), fs::read_symlink(entry.path(), ec).string());
+    fds.emplace_back(std::stoi(entry.path().filename().string()),
+                     fs::read_symlink(entry.path(), ec).string());
   std::sort(fds.begin(), fds.end());
   return fds;
 }
@@ -146,7 +147,8 @@ struct soak_plan {
   static std::string host_name(size_t h) { return "v" + std::to_string(h) + ".test"; }
   // The log line, newline included.
   static std::string text(size_t i) {
-    std::string t = "L" + std::to_string(i) + " 127.0.0.1 - - \"GET /" + std::string(i % 61, 'p') + "\" 200\n";
+    std::string t =
+        "L" + std::to_string(i) + " 127.0.0.1 - - \"GET /" + std::string(i % 61, 'p') + "\" 200\n";
     return t;
   }
   std::string tagged(size_t i) const {
@@ -210,7 +212,8 @@ TEST(LogrouteSoak, EveryLineOnceMemoryFlatNoDescriptorLeft) {
   ASSERT_TRUE(lr.send("marker.test@@80@@done\n"));
   ASSERT_TRUE(wait_until([&] { return read_file(domain_log("marker.test", false)) == "done\n"; },
                          std::chrono::seconds(600)));
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   long hwm_end = status_kb(lr.pid, "VmHWM");
   long rss_end = status_kb(lr.pid, "VmRSS");
   auto fds = open_descriptors(lr.pid);
@@ -219,16 +222,19 @@ TEST(LogrouteSoak, EveryLineOnceMemoryFlatNoDescriptorLeft) {
   EXPECT_EQ(read_file("/tmp/logroute.out"), "");
 
   // Standard streams and the marker's log, which is still the open key.
-  std::vector<std::pair<int, std::string>> expected_fds = {
-      {0, fds.empty() ? "" : fds[0].second}, {1, "/tmp/logroute.out"}, {2, "/tmp/logroute.out"},
-      {3, domain_log("marker.test", false)}};
+  std::vector<std::pair<int, std::string>> expected_fds = {{0, fds.empty() ? "" : fds[0].second},
+                                                           {1, "/tmp/logroute.out"},
+                                                           {2, "/tmp/logroute.out"},
+                                                           {3, domain_log("marker.test", false)}};
   EXPECT_EQ(fds, expected_fds);
 
   size_t total = 0;
   for (size_t h = 0; h < plan.hosts; ++h) {
     for (bool ssl : {false, true}) {
       std::string path = domain_log(soak_plan::host_name(h), ssl);
-      long count = per_file[h * 2 + ssl] == 0 && !fs::exists(path) ? 0 : check_log(plan, h, ssl, read_file(path));
+      long count = per_file[h * 2 + ssl] == 0 && !fs::exists(path)
+                       ? 0
+                       : check_log(plan, h, ssl, read_file(path));
       ASSERT_EQ(count, static_cast<long>(per_file[h * 2 + ssl])) << path;
       total += static_cast<size_t>(count);
     }
@@ -241,11 +247,13 @@ TEST(LogrouteSoak, EveryLineOnceMemoryFlatNoDescriptorLeft) {
   // within a little slack for the C library's own buffers. (AddressSanitizer
   // holds freed blocks back in its quarantine, so the figure means nothing
   // there.)
-  EXPECT_LE(hwm_end, hwm_early + 512) << "peak RSS grew from " << hwm_early << " kB to " << hwm_end << " kB";
+  EXPECT_LE(hwm_end, hwm_early + 512)
+      << "peak RSS grew from " << hwm_early << " kB to " << hwm_end << " kB";
 #endif
-  std::cout << "soak: " << plan.lines << " lines, " << plan.hosts << " hosts, " << seconds << " s, peak RSS "
-            << hwm_early << " kB after a tenth, " << hwm_end << " kB at the end (RSS " << rss_end
-            << " kB), " << fds.size() << " descriptors open at the end" << std::endl;
+  std::cout << "soak: " << plan.lines << " lines, " << plan.hosts << " hosts, " << seconds
+            << " s, peak RSS " << hwm_early << " kB after a tenth, " << hwm_end
+            << " kB at the end (RSS " << rss_end << " kB), " << fds.size()
+            << " descriptors open at the end" << std::endl;
   RecordProperty("lines", std::to_string(plan.lines));
   RecordProperty("peak_rss_kb", std::to_string(hwm_end));
 }
@@ -257,8 +265,8 @@ TEST(LogrouteSoak, EveryLineOnceMemoryFlatNoDescriptorLeft) {
 // kilobytes, so that lines often straddle the 4 KiB reads of the loggers.
 std::string writer_text(int w, size_t i) {
   size_t length = (i * 2654435761u) % 3000;
-  return "W" + std::to_string(w) + " L" + std::to_string(i) + " " + std::string(length, static_cast<char>('a' + i % 26)) +
-         "\n";
+  return "W" + std::to_string(w) + " L" + std::to_string(i) + " " +
+         std::string(length, static_cast<char>('a' + i % 26)) + "\n";
 }
 
 TEST(LogrouteSoak, TwoLoggersOnTheSameFilesNeverTearOrMixLines) {
@@ -271,7 +279,9 @@ TEST(LogrouteSoak, TwoLoggersOnTheSameFilesNeverTearOrMixLines) {
 
   auto host_of = [](size_t i) { return static_cast<int>(i / 4 % hosts); };
   std::vector<std::unique_ptr<piped_logroute>> loggers;
-  for (int w = 0; w < 2; ++w) loggers.push_back(std::make_unique<piped_logroute>("/tmp/logroute" + std::to_string(w) + ".out"));
+  for (int w = 0; w < 2; ++w)
+    loggers.push_back(
+        std::make_unique<piped_logroute>("/tmp/logroute" + std::to_string(w) + ".out"));
   std::vector<std::thread> writers;
   std::atomic<bool> sent_all[2] = {false, false};
   for (int w = 0; w < 2; ++w) {
@@ -308,9 +318,10 @@ TEST(LogrouteSoak, TwoLoggersOnTheSameFilesNeverTearOrMixLines) {
       at = nl + 1;
       int w = line.size() > 3 && line[0] == 'W' ? line[1] - '0' : -1;
       long i = w >= 0 && w < 2 ? std::strtol(line.c_str() + 4, nullptr, 10) : -1;
-      if (i < 0 || static_cast<size_t>(i) >= lines || line != writer_text(w, i) || host_of(i) != h ||
-          i <= previous[w]) {
-        if (++bad <= 3) ADD_FAILURE() << "s" << h << ": torn or misplaced line \"" << line.substr(0, 80) << "\"";
+      if (i < 0 || static_cast<size_t>(i) >= lines || line != writer_text(w, i) ||
+          host_of(i) != h || i <= previous[w]) {
+        if (++bad <= 3)
+          ADD_FAILURE() << "s" << h << ": torn or misplaced line \"" << line.substr(0, 80) << "\"";
         continue;
       }
       previous[w] = i;

@@ -12,193 +12,214 @@ namespace {
 
 using namespace phpgate_test;
 
-const std::vector<std::string> base_env = {"PATH=/usr/bin:/bin", "REQUEST_METHOD=GET", "QUERY_STRING=a=1&b=%41"};
+const std::vector<std::string> BASE_ENV = {"PATH=/usr/bin:/bin", "REQUEST_METHOD=GET",
+                                           "QUERY_STRING=a=1&b=%41"};
 
-std::string not_found(const std::string& id)
-{
-    return "phpgate|can not find appropriate version of php ~ `" + id + "' in `/etc/vrk/php_versions.json'";
+std::string not_found(const std::string& id) {
+  return "phpgate|can not find appropriate version of php ~ `" + id +
+         "' in `/etc/vrk/php_versions.json'";
 }
 
 // A registry whose handlers all lead to the stand-in, each under a path of
 // its own so that the recorded argv[0] tells which record was used.
 class PhpgateLaunch : public PhpgateSandbox {
  protected:
-    void SetUp() override
-    {
-        PhpgateSandbox::SetUp();
-        if (IsSkipped())
-            return;
-        for (const char* link : {"/tmp/php82-cgi", "/tmp/php82-second", "/tmp/upper-cgi", "/tmp/empty-id-cgi"})
-            ASSERT_EQ(symlink(PHP_STANDIN_PATH, link), 0) << link;
-        write_registry(registry_json({handler_json("cgi", PHP_STANDIN_PATH),
-                                      handler_json("php82", "/tmp/php82-cgi"),
-                                      handler_json("php82", "/tmp/php82-second"),
-                                      handler_json("CGI", "/tmp/upper-cgi"),
-                                      handler_json("", "/tmp/empty-id-cgi")}));
-        box_.write_file("/tmp/site/php.ini", "memory_limit = 64M\n");
-    }
+  void SetUp() override {
+    PhpgateSandbox::SetUp();
+    if (IsSkipped()) return;
+    for (const char* link :
+         {"/tmp/php82-cgi", "/tmp/php82-second", "/tmp/upper-cgi", "/tmp/empty-id-cgi"})
+      ASSERT_EQ(symlink(PHP_STANDIN_PATH, link), 0) << link;
+    write_registry(registry_json(
+        {handler_json("cgi", PHP_STANDIN_PATH), handler_json("php82", "/tmp/php82-cgi"),
+         handler_json("php82", "/tmp/php82-second"), handler_json("CGI", "/tmp/upper-cgi"),
+         handler_json("", "/tmp/empty-id-cgi")}));
+    box_.write_file("/tmp/site/php.ini", "memory_limit = 64M\n");
+  }
 };
 
 struct launch_case {
-    const char* what;
-    std::vector<std::string> env;  // added to base_env
-    std::vector<std::string> argv;
-    std::vector<std::string> messages;
+  const char* what;
+  std::vector<std::string> env;  // added to BASE_ENV
+  std::vector<std::string> argv;
+  std::vector<std::string> messages;
 };
 
 std::ostream& operator<<(std::ostream& out, const launch_case& c) { return out << c.what; }
 
-const std::string standin = PHP_STANDIN_PATH;
+const std::string STANDIN = PHP_STANDIN_PATH;
 
-const launch_case launch_cases[] = {
-    {"default identifier", {}, {standin}, {}},
+const launch_case LAUNCH_CASES[] = {
+    {"default identifier", {}, {STANDIN}, {}},
     {"identifier selects", {"VK_CUSTOM_PHP_CGI_INDEX=php82"}, {"/tmp/php82-cgi"}, {}},
     {"case counts", {"VK_CUSTOM_PHP_CGI_INDEX=CGI"}, {"/tmp/upper-cgi"}, {}},
     {"empty identifier", {"VK_CUSTOM_PHP_CGI_INDEX="}, {"/tmp/empty-id-cgi"}, {}},
-    {"ini file", {"VK_CUSTOM_PHP_INI=/tmp/site/php.ini"}, {standin, "-c", "/tmp/site/php.ini"}, {}},
-    {"ini directory", {"VK_CUSTOM_PHP_INI=/tmp/site", "VK_CUSTOM_PHP_CGI_INDEX=php82"},
-     {"/tmp/php82-cgi", "-c", "/tmp/site"}, {}},
-    {"empty ini", {"VK_CUSTOM_PHP_INI="}, {standin}, {"phpgate|:No such file or directory"}},
-    {"missing ini", {"VK_CUSTOM_PHP_INI=/tmp/site/none.ini"}, {standin},
+    {"ini file", {"VK_CUSTOM_PHP_INI=/tmp/site/php.ini"}, {STANDIN, "-c", "/tmp/site/php.ini"}, {}},
+    {"ini directory",
+     {"VK_CUSTOM_PHP_INI=/tmp/site", "VK_CUSTOM_PHP_CGI_INDEX=php82"},
+     {"/tmp/php82-cgi", "-c", "/tmp/site"},
+     {}},
+    {"empty ini", {"VK_CUSTOM_PHP_INI="}, {STANDIN}, {"phpgate|:No such file or directory"}},
+    {"missing ini",
+     {"VK_CUSTOM_PHP_INI=/tmp/site/none.ini"},
+     {STANDIN},
      {"phpgate|/tmp/site/none.ini:No such file or directory"}},
-    {"ini below a file", {"VK_CUSTOM_PHP_INI=/tmp/site/php.ini/x", "VK_CUSTOM_PHP_CGI_INDEX=php82"},
-     {"/tmp/php82-cgi"}, {"phpgate|/tmp/site/php.ini/x:Not a directory"}},
-    {"ini path with conversions", {"VK_CUSTOM_PHP_INI=/tmp/%s%n%m.ini"}, {standin},
+    {"ini below a file",
+     {"VK_CUSTOM_PHP_INI=/tmp/site/php.ini/x", "VK_CUSTOM_PHP_CGI_INDEX=php82"},
+     {"/tmp/php82-cgi"},
+     {"phpgate|/tmp/site/php.ini/x:Not a directory"}},
+    {"ini path with conversions",
+     {"VK_CUSTOM_PHP_INI=/tmp/%s%n%m.ini"},
+     {STANDIN},
      {"phpgate|/tmp/%s%n%m.ini:No such file or directory"}},
 };
 
 class PhpgateStarts : public PhpgateLaunch, public testing::WithParamInterface<launch_case> {};
 
-TEST_P(PhpgateStarts, HandlerWithArgumentsEnvironmentAndDescriptors)
-{
-    const launch_case& c = GetParam();
-    std::vector<std::string> env = base_env;
-    env.insert(env.end(), c.env.begin(), c.env.end());
+TEST_P(PhpgateStarts, HandlerWithArgumentsEnvironmentAndDescriptors) {
+  const launch_case& c = GetParam();
+  std::vector<std::string> env = BASE_ENV;
+  env.insert(env.end(), c.env.begin(), c.env.end());
 
-    gate_run run = run_gate(env, "request body\n");
+  gate_run run = run_gate(env, "request body\n");
 
-    ASSERT_TRUE(run.php.ran) << run.result.err;
-    EXPECT_EQ(run.php.argv, c.argv);
-    EXPECT_EQ(run.php.env, env);
-    EXPECT_EQ(run.result.exit_status, 0);
-    EXPECT_EQ(run.result.out, "request body\n");
-    EXPECT_EQ(run.result.err, "stand-in stderr\n");
-    EXPECT_EQ(messages_of(run), c.messages);
-    // The message came from the process that then became PHP.
-    if (!run.log.empty()) {
-        EXPECT_EQ(run.log.front().pid, run.php.pid);
-    }
+  ASSERT_TRUE(run.php.ran) << run.result.err;
+  EXPECT_EQ(run.php.argv, c.argv);
+  EXPECT_EQ(run.php.env, env);
+  EXPECT_EQ(run.result.exit_status, 0);
+  EXPECT_EQ(run.result.out, "request body\n");
+  EXPECT_EQ(run.result.err, "stand-in stderr\n");
+  EXPECT_EQ(messages_of(run), c.messages);
+  // The message came from the process that then became PHP.
+  if (!run.log.empty()) {
+    EXPECT_EQ(run.log.front().pid, run.php.pid);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Launch, PhpgateStarts, testing::ValuesIn(launch_cases),
+INSTANTIATE_TEST_SUITE_P(Launch, PhpgateStarts, testing::ValuesIn(LAUNCH_CASES),
                          [](const testing::TestParamInfo<launch_case>& info) {
-                             std::string name;
-                             for (char ch : std::string(info.param.what))
-                                 name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-                             return name;
+                           std::string name;
+                           for (char ch : std::string(info.param.what))
+                             name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                           return name;
                          });
 
-TEST_F(PhpgateLaunch, OwnArgumentsAreNotPassedOn)
-{
-    gate_run run = run_gate(base_env, "", {PHPGATE_PATH, "-c", "/tmp/site/php.ini", "-d", "x=1", "script.php"});
-    ASSERT_TRUE(run.php.ran);
-    EXPECT_EQ(run.php.argv, std::vector<std::string>{standin});
-    EXPECT_TRUE(run.log.empty());
+TEST_F(PhpgateLaunch, OwnArgumentsAreNotPassedOn) {
+  gate_run run =
+      run_gate(BASE_ENV, "", {PHPGATE_PATH, "-c", "/tmp/site/php.ini", "-d", "x=1", "script.php"});
+  ASSERT_TRUE(run.php.ran);
+  EXPECT_EQ(run.php.argv, std::vector<std::string>{STANDIN});
+  EXPECT_TRUE(run.log.empty());
 }
 
-TEST_F(PhpgateLaunch, ExitStatusIsTheHandlers)
-{
-    std::vector<std::string> env = base_env;
-    env.push_back("STANDIN_EXIT=7");
-    gate_run run = run_gate(env);
-    ASSERT_TRUE(run.php.ran);
-    EXPECT_EQ(run.result.exit_status, 7);
+TEST_F(PhpgateLaunch, ExitStatusIsTheHandlers) {
+  std::vector<std::string> env = BASE_ENV;
+  env.push_back("STANDIN_EXIT=7");
+  gate_run run = run_gate(env);
+  ASSERT_TRUE(run.php.ran);
+  EXPECT_EQ(run.result.exit_status, 7);
 }
 
 struct refusal_case {
-    const char* what;
-    std::optional<std::string> registry;  // nullopt: no registry file
-    std::vector<std::string> env;         // added to base_env
-    std::vector<std::string> messages;
+  const char* what;
+  std::optional<std::string> registry;  // nullopt: no registry file
+  std::vector<std::string> env;         // added to BASE_ENV
+  std::vector<std::string> messages;
 };
 
 std::ostream& operator<<(std::ostream& out, const refusal_case& c) { return out << c.what; }
 
-std::string parse_failure(const std::string& reader_message)
-{
-    return "phpgate|can not parse php_versions_info object : `" + reader_message + "'";
+std::string parse_failure(const std::string& reader_message) {
+  return "phpgate|can not parse php_versions_info object : `" + reader_message + "'";
 }
 
-const std::string read_failed = "phpgate|unable to read list of php installations from `/etc/vrk/php_versions.json'";
-const std::string parse_failed = "phpgate|unable to parse list of php installations from `/etc/vrk/php_versions.json'";
-const std::string good_registry = registry_json({handler_json("php82", PHP_STANDIN_PATH)});
+const std::string READ_FAILED =
+    "phpgate|unable to read list of php installations from `/etc/vrk/php_versions.json'";
+const std::string PARSE_FAILED =
+    "phpgate|unable to parse list of php installations from `/etc/vrk/php_versions.json'";
+const std::string GOOD_REGISTRY = registry_json({handler_json("php82", PHP_STANDIN_PATH)});
 
-const refusal_case refusal_cases[] = {
-    {"unknown identifier", good_registry, {"VK_CUSTOM_PHP_CGI_INDEX=php99"}, {not_found("php99")}},
-    {"no cgi handler", good_registry, {}, {not_found("cgi")}},
-    {"no empty identifier", good_registry, {"VK_CUSTOM_PHP_CGI_INDEX="}, {not_found("")}},
-    {"identifier differs in case", good_registry, {"VK_CUSTOM_PHP_CGI_INDEX=PHP82"}, {not_found("PHP82")}},
-    {"no fallback to cgi", registry_json({handler_json("cgi", PHP_STANDIN_PATH)}),
-     {"VK_CUSTOM_PHP_CGI_INDEX=php82"}, {not_found("php82")}},
-    {"bad ini then unknown identifier", good_registry,
+const refusal_case REFUSAL_CASES[] = {
+    {"unknown identifier", GOOD_REGISTRY, {"VK_CUSTOM_PHP_CGI_INDEX=php99"}, {not_found("php99")}},
+    {"no cgi handler", GOOD_REGISTRY, {}, {not_found("cgi")}},
+    {"no empty identifier", GOOD_REGISTRY, {"VK_CUSTOM_PHP_CGI_INDEX="}, {not_found("")}},
+    {"identifier differs in case",
+     GOOD_REGISTRY,
+     {"VK_CUSTOM_PHP_CGI_INDEX=PHP82"},
+     {not_found("PHP82")}},
+    {"no fallback to cgi",
+     registry_json({handler_json("cgi", PHP_STANDIN_PATH)}),
+     {"VK_CUSTOM_PHP_CGI_INDEX=php82"},
+     {not_found("php82")}},
+    {"bad ini then unknown identifier",
+     GOOD_REGISTRY,
      {"VK_CUSTOM_PHP_INI=/tmp/none.ini", "VK_CUSTOM_PHP_CGI_INDEX=x"},
      {"phpgate|/tmp/none.ini:No such file or directory", not_found("x")}},
-    {"no registry", std::nullopt, {}, {read_failed, not_found("cgi")}},
-    {"empty registry", "", {},
-     {parse_failure("JSON object is expected. Error occured at offset 0, character '\\x00'. "), parse_failed,
-      not_found("cgi")}},
-    {"php is null", "{\"php\":null}", {"VK_CUSTOM_PHP_CGI_INDEX=php82"},
-     {parse_failure("JSON array is expected. Error occured at offset 7, character 'n'. "), parse_failed,
-      not_found("php82")}},
+    {"no registry", std::nullopt, {}, {READ_FAILED, not_found("cgi")}},
+    {"empty registry",
+     "",
+     {},
+     {parse_failure("JSON object is expected. Error occured at offset 0, character '\\x00'. "),
+      PARSE_FAILED, not_found("cgi")}},
+    {"php is null",
+     "{\"php\":null}",
+     {"VK_CUSTOM_PHP_CGI_INDEX=php82"},
+     {parse_failure("JSON array is expected. Error occured at offset 7, character 'n'. "),
+      PARSE_FAILED, not_found("php82")}},
     {"handler without type",
-     "{\"php\":[{\"id\":\"cgi\",\"path\":\"/x\",\"version\":\"8\",\"displayname\":\"d\",\"phpini\":\"i\"}]}", {},
-     {parse_failure("Some required fields are missing from the JSON object. Check that input JSON document "
-                    "conforms to schema. Error occured at offset 77, character ']'. "),
-      parse_failed, not_found("cgi")}},
-    {"NUL byte ends the text", std::string("{\"php\": [\0", 10) + handler_json("cgi", PHP_STANDIN_PATH) + "]}", {},
-     {parse_failure("JSON object is expected. Error occured at offset 9, character '\\x00'. "), parse_failed,
-      not_found("cgi")}},
-    {"system as string", "{\"php\":[{\"system\":\"true\"}]}", {},
-     {parse_failure("Boolean value is expected. Error occured at offset 18, character '\"'. "), parse_failed,
-      not_found("cgi")}},
+     "{\"php\":[{\"id\":\"cgi\",\"path\":\"/"
+     "x\",\"version\":\"8\",\"displayname\":\"d\",\"phpini\":\"i\"}]}",
+     {},
+     {parse_failure(
+          "Some required fields are missing from the JSON object. Check that input JSON document "
+          "conforms to schema. Error occured at offset 77, character ']'. "),
+      PARSE_FAILED, not_found("cgi")}},
+    {"NUL byte ends the text",
+     std::string("{\"php\": [\0", 10) + handler_json("cgi", PHP_STANDIN_PATH) + "]}",
+     {},
+     {parse_failure("JSON object is expected. Error occured at offset 9, character '\\x00'. "),
+      PARSE_FAILED, not_found("cgi")}},
+    {"system as string",
+     "{\"php\":[{\"system\":\"true\"}]}",
+     {},
+     {parse_failure("Boolean value is expected. Error occured at offset 18, character '\"'. "),
+      PARSE_FAILED, not_found("cgi")}},
 };
 
 class PhpgateRefuses : public PhpgateSandbox, public testing::WithParamInterface<refusal_case> {};
 
-TEST_P(PhpgateRefuses, LogsInOrderAndExitsWithOne)
-{
-    const refusal_case& c = GetParam();
-    if (c.registry)
-        write_registry(*c.registry);
-    std::vector<std::string> env = base_env;
-    env.insert(env.end(), c.env.begin(), c.env.end());
+TEST_P(PhpgateRefuses, LogsInOrderAndExitsWithOne) {
+  const refusal_case& c = GetParam();
+  if (c.registry) write_registry(*c.registry);
+  std::vector<std::string> env = BASE_ENV;
+  env.insert(env.end(), c.env.begin(), c.env.end());
 
-    gate_run run = run_gate(env);
+  gate_run run = run_gate(env);
 
-    EXPECT_EQ(run.result.exit_status, 1);
-    EXPECT_FALSE(run.php.ran);
-    EXPECT_EQ(run.result.out, "");
-    EXPECT_EQ(run.result.err, "");
-    EXPECT_EQ(messages_of(run), c.messages);
+  EXPECT_EQ(run.result.exit_status, 1);
+  EXPECT_FALSE(run.php.ran);
+  EXPECT_EQ(run.result.out, "");
+  EXPECT_EQ(run.result.err, "");
+  EXPECT_EQ(messages_of(run), c.messages);
 }
 
-INSTANTIATE_TEST_SUITE_P(Registry, PhpgateRefuses, testing::ValuesIn(refusal_cases),
+INSTANTIATE_TEST_SUITE_P(Registry, PhpgateRefuses, testing::ValuesIn(REFUSAL_CASES),
                          [](const testing::TestParamInfo<refusal_case>& info) {
-                             std::string name;
-                             for (char ch : std::string(info.param.what))
-                                 name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-                             return name;
+                           std::string name;
+                           for (char ch : std::string(info.param.what))
+                             name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                           return name;
                          });
 
-TEST_F(PhpgateSandbox, RegistryThatIsADirectoryReadsAsEmpty)
-{
-    box_.make_dirs(registry_path);
-    gate_run run = run_gate(base_env);
-    EXPECT_EQ(run.result.exit_status, 1);
-    EXPECT_EQ(messages_of(run),
-              (std::vector<std::string>{
-                  parse_failure("JSON object is expected. Error occured at offset 0, character '\\x00'. "),
-                  parse_failed, not_found("cgi")}));
+TEST_F(PhpgateSandbox, RegistryThatIsADirectoryReadsAsEmpty) {
+  box_.make_dirs(REGISTRY_PATH);
+  gate_run run = run_gate(BASE_ENV);
+  EXPECT_EQ(run.result.exit_status, 1);
+  EXPECT_EQ(
+      messages_of(run),
+      (std::vector<std::string>{
+          parse_failure("JSON object is expected. Error occured at offset 0, character '\\x00'. "),
+          PARSE_FAILED, not_found("cgi")}));
 }
 
 }  // namespace

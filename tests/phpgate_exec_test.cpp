@@ -15,17 +15,17 @@ namespace {
 
 using namespace phpgate_test;
 
-const std::vector<std::string> base_env = {"PATH=/usr/bin:/bin"};
+const std::vector<std::string> BASE_ENV = {"PATH=/usr/bin:/bin"};
 
 struct exec_failure {
-    const char* id;
-    const char* path;
-    const char* error;
-    int status;
+  const char* id;
+  const char* path;
+  const char* error;
+  int status;
 };
 
 // 127: the executable does not exist; 126: it exists but can't be run.
-const exec_failure exec_failures[] = {
+const exec_failure EXEC_FAILURES[] = {
     {"missing", "/tmp/no-such-php-cgi", "No such file or directory", 127},
     {"emptypath", "", "No such file or directory", 127},
     {"notexec", "/tmp/plain-file", "Permission denied", 126},
@@ -36,107 +36,101 @@ const exec_failure exec_failures[] = {
 
 class PhpgateExecFails : public PhpgateSandbox, public testing::WithParamInterface<exec_failure> {
  protected:
-    void SetUp() override
-    {
-        PhpgateSandbox::SetUp();
-        if (IsSkipped())
-            return;
-        box_.write_file("/tmp/plain-file", "<?php echo 1;\n", 0644);
-        box_.write_file("/tmp/garbage", "not a program\n", 0755);
-        std::vector<std::string> handlers;
-        for (const exec_failure& f : exec_failures)
-            handlers.push_back(handler_json(f.id, f.path));
-        write_registry(registry_json(handlers));
-        box_.write_file("/tmp/php.ini", "");
-    }
+  void SetUp() override {
+    PhpgateSandbox::SetUp();
+    if (IsSkipped()) return;
+    box_.write_file("/tmp/plain-file", "<?php echo 1;\n", 0644);
+    box_.write_file("/tmp/garbage", "not a program\n", 0755);
+    std::vector<std::string> handlers;
+    for (const exec_failure& f : EXEC_FAILURES) handlers.push_back(handler_json(f.id, f.path));
+    write_registry(registry_json(handlers));
+    box_.write_file("/tmp/php.ini", "");
+  }
 };
 
-TEST_P(PhpgateExecFails, LogsUnderItsOwnNameAndFails)
-{
-    const exec_failure& f = GetParam();
-    const std::string exec_message = std::string(PHPGATE_PATH) + "|exec " + f.path + ":" + f.error;
-    for (bool with_ini : {false, true}) {
-        std::vector<std::string> env = base_env;
-        env.push_back(std::string("VK_CUSTOM_PHP_CGI_INDEX=") + f.id);
-        if (with_ini)
-            env.push_back("VK_CUSTOM_PHP_INI=/tmp/php.ini");
-        gate_run run = run_gate(env);
-        EXPECT_EQ(run.result.exit_status, f.status) << "ini " << with_ini;
-        EXPECT_EQ(run.result.out + run.result.err, "");
-        // One attempt only: no retry without "-c".
-        EXPECT_EQ(messages_of(run), std::vector<std::string>{exec_message}) << "ini " << with_ini;
-    }
+TEST_P(PhpgateExecFails, LogsUnderItsOwnNameAndFails) {
+  const exec_failure& f = GetParam();
+  const std::string exec_message = std::string(PHPGATE_PATH) + "|exec " + f.path + ":" + f.error;
+  for (bool with_ini : {false, true}) {
+    std::vector<std::string> env = BASE_ENV;
+    env.push_back(std::string("VK_CUSTOM_PHP_CGI_INDEX=") + f.id);
+    if (with_ini) env.push_back("VK_CUSTOM_PHP_INI=/tmp/php.ini");
+    gate_run run = run_gate(env);
+    EXPECT_EQ(run.result.exit_status, f.status) << "ini " << with_ini;
+    EXPECT_EQ(run.result.out + run.result.err, "");
+    // One attempt only: no retry without "-c".
+    EXPECT_EQ(messages_of(run), std::vector<std::string>{exec_message}) << "ini " << with_ini;
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Exec, PhpgateExecFails, testing::ValuesIn(exec_failures),
-                         [](const testing::TestParamInfo<exec_failure>& info) { return info.param.id; });
+INSTANTIATE_TEST_SUITE_P(Exec, PhpgateExecFails, testing::ValuesIn(EXEC_FAILURES),
+                         [](const testing::TestParamInfo<exec_failure>& info) {
+                           return info.param.id;
+                         });
 
 // Starts phpgate with the argument vector given (possibly empty) and waits.
-int run_with_argv(std::vector<const char*> argv, const std::vector<std::string>& env)
-{
-    std::vector<char*> args;
-    for (const char* a : argv)
-        args.push_back(const_cast<char*>(a));
-    args.push_back(nullptr);
-    std::vector<char*> vars;
-    for (const std::string& v : env)
-        vars.push_back(const_cast<char*>(v.c_str()));
-    vars.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        execve(PHPGATE_PATH, args.data(), vars.data());
-        _exit(125);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int run_with_argv(std::vector<const char*> argv, const std::vector<std::string>& env) {
+  std::vector<char*> args;
+  for (const char* a : argv) args.push_back(const_cast<char*>(a));
+  args.push_back(nullptr);
+  std::vector<char*> vars;
+  for (const std::string& v : env) vars.push_back(const_cast<char*>(v.c_str()));
+  vars.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    execve(PHPGATE_PATH, args.data(), vars.data());
+    _exit(125);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST_F(PhpgateSandbox, ExecMessageIdentWithoutProgramName)
-{
-    write_registry(registry_json({handler_json("cgi", "/tmp/none")}));
-    for (std::vector<const char*> argv : {std::vector<const char*>{}, std::vector<const char*>{""}}) {
-        EXPECT_EQ(run_with_argv(argv, base_env), 127);
-        auto log = syslog_->drain(std::chrono::milliseconds(1000));
-        ASSERT_EQ(log.size(), 1u) << "argc " << argv.size();
-        EXPECT_EQ(log[0].ident, "phpgate");
-        EXPECT_EQ(log[0].message, "exec /tmp/none:No such file or directory");
-    }
-    EXPECT_EQ(run_with_argv({"php-cgi-wrapper"}, base_env), 127);
+TEST_F(PhpgateSandbox, ExecMessageIdentWithoutProgramName) {
+  write_registry(registry_json({handler_json("cgi", "/tmp/none")}));
+  for (std::vector<const char*> argv : {std::vector<const char*>{}, std::vector<const char*>{""}}) {
+    EXPECT_EQ(run_with_argv(argv, BASE_ENV), 127);
     auto log = syslog_->drain(std::chrono::milliseconds(1000));
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].ident, "php-cgi-wrapper");
+    ASSERT_EQ(log.size(), 1u) << "argc " << argv.size();
+    EXPECT_EQ(log[0].ident, "phpgate");
+    EXPECT_EQ(log[0].message, "exec /tmp/none:No such file or directory");
+  }
+  EXPECT_EQ(run_with_argv({"php-cgi-wrapper"}, BASE_ENV), 127);
+  auto log = syslog_->drain(std::chrono::milliseconds(1000));
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].ident, "php-cgi-wrapper");
 }
 
 // Registries around the whole-file buffer's doublings (a text of 1023 bytes
 // fills the first 1024-byte buffer) and past the handler array's 18 and 36
 // slots; the wanted handler is always the last one.
-class PhpgateLargeRegistry : public PhpgateSandbox, public testing::WithParamInterface<std::pair<size_t, size_t>> {};
+class PhpgateLargeRegistry : public PhpgateSandbox,
+                             public testing::WithParamInterface<std::pair<size_t, size_t>> {};
 
-TEST_P(PhpgateLargeRegistry, FindsTheLastHandler)
-{
-    auto [handlers, size] = GetParam();
-    std::vector<std::string> records;
-    for (size_t i = 0; i + 1 < handlers; i++)
-        records.push_back(handler_json("h" + std::to_string(i), "/tmp/none"));
-    records.push_back(handler_json("wanted", PHP_STANDIN_PATH));
-    std::string document = registry_json(records);
-    ASSERT_LE(document.size(), size);
-    document.append(size - document.size(), ' ');
-    write_registry(document);
+TEST_P(PhpgateLargeRegistry, FindsTheLastHandler) {
+  auto [handlers, size] = GetParam();
+  std::vector<std::string> records;
+  for (size_t i = 0; i + 1 < handlers; i++)
+    records.push_back(handler_json("h" + std::to_string(i), "/tmp/none"));
+  records.push_back(handler_json("wanted", PHP_STANDIN_PATH));
+  std::string document = registry_json(records);
+  ASSERT_LE(document.size(), size);
+  document.append(size - document.size(), ' ');
+  write_registry(document);
 
-    std::vector<std::string> env = base_env;
-    env.push_back("VK_CUSTOM_PHP_CGI_INDEX=wanted");
-    gate_run run = run_gate(env);
-    ASSERT_TRUE(run.php.ran) << run.result.err;
-    EXPECT_EQ(run.php.argv, std::vector<std::string>{PHP_STANDIN_PATH});
-    EXPECT_TRUE(run.log.empty());
+  std::vector<std::string> env = BASE_ENV;
+  env.push_back("VK_CUSTOM_PHP_CGI_INDEX=wanted");
+  gate_run run = run_gate(env);
+  ASSERT_TRUE(run.php.ran) << run.result.err;
+  EXPECT_EQ(run.php.argv, std::vector<std::string>{PHP_STANDIN_PATH});
+  EXPECT_TRUE(run.log.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, PhpgateLargeRegistry,
-                         testing::Values(std::pair<size_t, size_t>{1, 1023}, std::pair<size_t, size_t>{2, 1024},
-                                         std::pair<size_t, size_t>{5, 2047}, std::pair<size_t, size_t>{18, 4095},
-                                         std::pair<size_t, size_t>{19, 4096}, std::pair<size_t, size_t>{37, 8191},
-                                         std::pair<size_t, size_t>{1000, 200000}));
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, PhpgateLargeRegistry,
+    testing::Values(std::pair<size_t, size_t>{1, 1023}, std::pair<size_t, size_t>{2, 1024},
+                    std::pair<size_t, size_t>{5, 2047}, std::pair<size_t, size_t>{18, 4095},
+                    std::pair<size_t, size_t>{19, 4096}, std::pair<size_t, size_t>{37, 8191},
+                    std::pair<size_t, size_t>{1000, 200000}));
 
 }  // namespace

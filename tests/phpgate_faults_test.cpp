@@ -27,236 +27,225 @@ using namespace phpgate_test;
 // Hooks that refuse call `refuse` (counting allocate and reallocate from 1),
 // and in `from` mode every call after it too; they track what is live.
 struct refusing_hooks {
-    json_allocator hooks;
-    size_t calls = 0;
-    size_t refuse;
-    bool from;
-    bool refused = false;
-    std::set<void*> live;
+  json_allocator hooks;
+  size_t calls = 0;
+  size_t refuse;
+  bool from;
+  bool refused = false;
+  std::set<void*> live;
 
-    refusing_hooks(size_t refuse_call, bool refuse_from) : refuse(refuse_call), from(refuse_from)
-    {
-        hooks = {this, allocate, reallocate, release};
-    }
-    bool refuses()
-    {
-        ++calls;
-        bool no = calls == refuse || (from && calls > refuse);
-        refused = refused || no;
-        return no;
-    }
-    static void* allocate(void* user, size_t size)
-    {
-        auto* self = static_cast<refusing_hooks*>(user);
-        if (self->refuses())
-            return nullptr;
-        void* block = malloc(size);
-        self->live.insert(block);
-        return block;
-    }
-    static void* reallocate(void* user, void* block, size_t size)
-    {
-        auto* self = static_cast<refusing_hooks*>(user);
-        if (self->refuses())
-            return nullptr;
-        void* grown = realloc(block, size);
-        self->live.erase(block);
-        self->live.insert(grown);
-        return grown;
-    }
-    static void release(void* user, void* block)
-    {
-        auto* self = static_cast<refusing_hooks*>(user);
-        EXPECT_EQ(self->live.erase(block), 1u) << "release of a block not live";
-        free(block);
-    }
+  refusing_hooks(size_t refuse_call, bool refuse_from) : refuse(refuse_call), from(refuse_from) {
+    hooks = {this, allocate, reallocate, release};
+  }
+  bool refuses() {
+    ++calls;
+    bool no = calls == refuse || (from && calls > refuse);
+    refused = refused || no;
+    return no;
+  }
+  static void* allocate(void* user, size_t size) {
+    auto* self = static_cast<refusing_hooks*>(user);
+    if (self->refuses()) return nullptr;
+    void* block = malloc(size);
+    self->live.insert(block);
+    return block;
+  }
+  static void* reallocate(void* user, void* block, size_t size) {
+    auto* self = static_cast<refusing_hooks*>(user);
+    if (self->refuses()) return nullptr;
+    void* grown = realloc(block, size);
+    self->live.erase(block);
+    self->live.insert(grown);
+    return grown;
+  }
+  static void release(void* user, void* block) {
+    auto* self = static_cast<refusing_hooks*>(user);
+    EXPECT_EQ(self->live.erase(block), 1u) << "release of a block not live";
+    free(block);
+  }
 };
 
-std::string registry_of(size_t handlers)
-{
-    std::vector<std::string> records;
-    for (size_t i = 0; i < handlers; i++)
-        records.push_back(handler_json("h" + std::to_string(i), "/opt/php/h" + std::to_string(i)));
-    return registry_json(records);
+std::string registry_of(size_t handlers) {
+  std::vector<std::string> records;
+  for (size_t i = 0; i < handlers; i++)
+    records.push_back(handler_json("h" + std::to_string(i), "/opt/php/h" + std::to_string(i)));
+  return registry_json(records);
 }
 
 // Each allocation of a registry parse refused in turn, alone and with every
 // later one: the parse fails with JSON_OUT_OF_MEMORY, the records before the
 // failing one are intact, and everything is released through the hooks.
-TEST(PhpgateRegistryAllocation, EveryHookCallRefusedInTurn)
-{
-    for (size_t handlers : {0, 1, 18, 19, 37, 145}) {
-        for (bool from : {false, true}) {
-            SCOPED_TRACE(std::to_string(handlers) + " handlers, " + (from ? "from" : "once"));
-            size_t refusals = 0;
-            for (size_t n = 1; n < 100; n++) {
-                std::string text = registry_of(handlers);
-                refusing_hooks hooks(n, from);
-                json_reader* reader = json_reader_create(text.data(), &hooks.hooks);
-                php_versions_info* root = php_versions_info_create(reader);
-                int code = root != nullptr ? php_versions_info_parse(reader, root) : -1;
-                if (!hooks.refused) {
-                    ASSERT_EQ(code, JSON_OK);
-                    ASSERT_EQ(root->count, handlers);
-                    for (size_t i = 0; i < handlers; i++)
-                        EXPECT_EQ(std::string(root->items[i].path), "/opt/php/h" + std::to_string(i));
-                } else if (root != nullptr) {
-                    ++refusals;
-                    EXPECT_EQ(code, JSON_OUT_OF_MEMORY) << "call " << n;
-                    EXPECT_EQ(std::string(json_error_message(reader)).empty(), false);
-                    // The slots before the one that could not be had are whole.
-                    for (size_t i = 0; i < root->count && i < root->capacity; i++)
-                        EXPECT_EQ(std::string(root->items[i].id), "h" + std::to_string(i)) << "call " << n;
-                    EXPECT_LE(root->count, root->capacity);
-                } else {
-                    ++refusals;
-                }
-                if (reader != nullptr) {
-                    php_versions_info_free(reader, root);
-                    json_reader_destroy(reader);
-                } else {
-                    EXPECT_EQ(root, nullptr);
-                }
-                EXPECT_TRUE(hooks.live.empty()) << "call " << n << ": leaked";
-                if (!hooks.refused)
-                    break;
-            }
-            EXPECT_GE(refusals, 2u);
+TEST(PhpgateRegistryAllocation, EveryHookCallRefusedInTurn) {
+  for (size_t handlers : {0, 1, 18, 19, 37, 145}) {
+    for (bool from : {false, true}) {
+      SCOPED_TRACE(std::to_string(handlers) + " handlers, " + (from ? "from" : "once"));
+      size_t refusals = 0;
+      for (size_t n = 1; n < 100; n++) {
+        std::string text = registry_of(handlers);
+        refusing_hooks hooks(n, from);
+        json_reader* reader = json_reader_create(text.data(), &hooks.hooks);
+        php_versions_info* root = php_versions_info_create(reader);
+        int code = root != nullptr ? php_versions_info_parse(reader, root) : -1;
+        if (!hooks.refused) {
+          ASSERT_EQ(code, JSON_OK);
+          ASSERT_EQ(root->count, handlers);
+          for (size_t i = 0; i < handlers; i++)
+            EXPECT_EQ(std::string(root->items[i].path), "/opt/php/h" + std::to_string(i));
+        } else if (root != nullptr) {
+          ++refusals;
+          EXPECT_EQ(code, JSON_OUT_OF_MEMORY) << "call " << n;
+          EXPECT_EQ(std::string(json_error_message(reader)).empty(), false);
+          // The slots before the one that could not be had are whole.
+          for (size_t i = 0; i < root->count && i < root->capacity; i++)
+            EXPECT_EQ(std::string(root->items[i].id), "h" + std::to_string(i)) << "call " << n;
+          EXPECT_LE(root->count, root->capacity);
+        } else {
+          ++refusals;
         }
+        if (reader != nullptr) {
+          php_versions_info_free(reader, root);
+          json_reader_destroy(reader);
+        } else {
+          EXPECT_EQ(root, nullptr);
+        }
+        EXPECT_TRUE(hooks.live.empty()) << "call " << n << ": leaked";
+        if (!hooks.refused) break;
+      }
+      EXPECT_GE(refusals, 2u);
     }
+  }
 }
 
 // ---------------------------------------------------------------------------
 // The whole program with a failing allocator preloaded.
 
-const std::vector<std::string> base_env = {"PATH=/usr/bin:/bin", "REQUEST_METHOD=POST", "CONTENT_LENGTH=13"};
-const std::string not_found = "phpgate|can not find appropriate version of php ~ `cgi' in `/etc/vrk/php_versions.json'";
+const std::vector<std::string> BASE_ENV = {"PATH=/usr/bin:/bin", "REQUEST_METHOD=POST",
+                                           "CONTENT_LENGTH=13"};
+const std::string NOT_FOUND =
+    "phpgate|can not find appropriate version of php ~ `cgi' in `/etc/vrk/php_versions.json'";
 
 #if !defined(__SANITIZE_ADDRESS__)
-bool starts_with(const std::string& text, const std::string& prefix)
-{
-    return text.compare(0, prefix.size(), prefix) == 0;
+bool starts_with(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
 }
 
 // What phpgate may say on the way to a refusal: the registry's read and
 // parse failures, and syslog's own fallback when it cannot build a message.
-bool allowed_message(const harness::SyslogRecord& record, const std::vector<std::string>& also)
-{
-    std::string text = record.ident + "|" + record.message;
-    for (const auto& a : also)
-        if (text == a)
-            return true;
-    return text == not_found ||
-           text == "phpgate|unable to read list of php installations from `/etc/vrk/php_versions.json'" ||
-           text == "phpgate|unable to parse list of php installations from `/etc/vrk/php_versions.json'" ||
-           text == "phpgate|can not create php_versions_info object" ||
-           starts_with(text, "phpgate|can not parse php_versions_info object : `") ||
-           record.raw.find("out of memory [") != std::string::npos;
+bool allowed_message(const harness::SyslogRecord& record, const std::vector<std::string>& also) {
+  std::string text = record.ident + "|" + record.message;
+  for (const auto& a : also)
+    if (text == a) return true;
+  return text == NOT_FOUND ||
+         text ==
+             "phpgate|unable to read list of php installations from `/etc/vrk/php_versions.json'" ||
+         text ==
+             "phpgate|unable to parse list of php installations from "
+             "`/etc/vrk/php_versions.json'" ||
+         text == "phpgate|can not create php_versions_info object" ||
+         starts_with(text, "phpgate|can not parse php_versions_info object : `") ||
+         record.raw.find("out of memory [") != std::string::npos;
 }
 
 class PhpgateAllocation : public PhpgateSandbox {
  protected:
-    void SetUp() override
-    {
-        PhpgateSandbox::SetUp();
-        if (IsSkipped())
-            return;
-        // Enough handlers for the array to grow twice; the one asked for last.
-        std::vector<std::string> records;
-        for (int i = 0; i < 40; i++)
-            records.push_back(handler_json("php" + std::to_string(i), "/opt/php" + std::to_string(i) + "/php-cgi"));
-        records.push_back(handler_json("cgi", PHP_STANDIN_PATH));
-        write_registry(registry_json(records));
-        box_.write_file("/tmp/site/php.ini", "memory_limit = 64M\n");
-    }
+  void SetUp() override {
+    PhpgateSandbox::SetUp();
+    if (IsSkipped()) return;
+    // Enough handlers for the array to grow twice; the one asked for last.
+    std::vector<std::string> records;
+    for (int i = 0; i < 40; i++)
+      records.push_back(
+          handler_json("php" + std::to_string(i), "/opt/php" + std::to_string(i) + "/php-cgi"));
+    records.push_back(handler_json("cgi", PHP_STANDIN_PATH));
+    write_registry(registry_json(records));
+    box_.write_file("/tmp/site/php.ini", "memory_limit = 64M\n");
+  }
 
-    // Refuses allocation n, n+1, ... in turn until a run needs fewer.
-    void sweep(const char* mode, const std::vector<std::string>& extra_env,
-               const std::vector<std::string>& php_argv, const std::vector<std::string>& also_said)
-    {
-        const std::string report = "/tmp/malloc-fail.report";
-        size_t refused_runs = 0, refused_exits = 0;
-        for (size_t n = 1; n < 2000; n++) {
-            unlink(report.c_str());
-            std::vector<std::string> env = base_env;
-            env.insert(env.end(), extra_env.begin(), extra_env.end());
-            env.push_back(std::string("LD_PRELOAD=") + MALLOC_FAIL_SHIM);
-            env.push_back("VAREK_MALLOC_FAIL_AT=" + std::to_string(n));
-            env.push_back(std::string("VAREK_MALLOC_FAIL_MODE=") + mode);
-            env.push_back("VAREK_MALLOC_FAIL_REPORT=" + report);
-            gate_run run = run_gate(env, "request body\n", {PHPGATE_DYNAMIC_PATH});
-            bool refused = box_.exists(report);
-            std::string where = std::string("mode ") + mode + ", allocation " + std::to_string(n);
-            ASSERT_EQ(run.result.signal, 0) << where;
-            for (const auto& record : run.log)
-                EXPECT_TRUE(allowed_message(record, also_said)) << where << ": " << record.raw;
-            if (run.php.ran) {
-                // PHP started as asked and the request body was still there for it.
-                EXPECT_EQ(run.result.exit_status, 0) << where;
-                EXPECT_EQ(run.php.argv, php_argv) << where;
-                EXPECT_EQ(run.result.out, "request body\n") << where;
-            } else {
-                ++refused_exits;
-                EXPECT_TRUE(refused) << where;
-                EXPECT_EQ(run.result.exit_status, 1) << where;
-                EXPECT_EQ(run.result.out, "") << where;
-                EXPECT_EQ(run.result.err, "") << where;
-                ASSERT_FALSE(run.log.empty()) << where;
-                const harness::SyslogRecord& last = run.log.back();
-                EXPECT_TRUE(last.ident + "|" + last.message == not_found ||
-                            last.raw.find("out of memory [") != std::string::npos)
-                    << where << ": " << last.raw;
-            }
-            if (!refused) {
-                EXPECT_TRUE(run.php.ran) << where;
-                break;
-            }
-            ++refused_runs;
-        }
-        std::cout << "phpgate sweep, mode " << mode << ": " << refused_runs << " allocations refused in turn, "
-                  << refused_exits << " of them ended in status 1" << std::endl;
-        EXPECT_GE(refused_runs, 4u) << mode;
-        EXPECT_LT(refused_runs, 1999u) << mode;
-        EXPECT_GE(refused_exits, 1u) << mode;
+  // Refuses allocation n, n+1, ... in turn until a run needs fewer.
+  void sweep(const char* mode, const std::vector<std::string>& extra_env,
+             const std::vector<std::string>& php_argv, const std::vector<std::string>& also_said) {
+    const std::string report = "/tmp/malloc-fail.report";
+    size_t refused_runs = 0, refused_exits = 0;
+    for (size_t n = 1; n < 2000; n++) {
+      unlink(report.c_str());
+      std::vector<std::string> env = BASE_ENV;
+      env.insert(env.end(), extra_env.begin(), extra_env.end());
+      env.push_back(std::string("LD_PRELOAD=") + MALLOC_FAIL_SHIM);
+      env.push_back("VAREK_MALLOC_FAIL_AT=" + std::to_string(n));
+      env.push_back(std::string("VAREK_MALLOC_FAIL_MODE=") + mode);
+      env.push_back("VAREK_MALLOC_FAIL_REPORT=" + report);
+      gate_run run = run_gate(env, "request body\n", {PHPGATE_DYNAMIC_PATH});
+      bool refused = box_.exists(report);
+      std::string where = std::string("mode ") + mode + ", allocation " + std::to_string(n);
+      ASSERT_EQ(run.result.signal, 0) << where;
+      for (const auto& record : run.log)
+        EXPECT_TRUE(allowed_message(record, also_said)) << where << ": " << record.raw;
+      if (run.php.ran) {
+        // PHP started as asked and the request body was still there for it.
+        EXPECT_EQ(run.result.exit_status, 0) << where;
+        EXPECT_EQ(run.php.argv, php_argv) << where;
+        EXPECT_EQ(run.result.out, "request body\n") << where;
+      } else {
+        ++refused_exits;
+        EXPECT_TRUE(refused) << where;
+        EXPECT_EQ(run.result.exit_status, 1) << where;
+        EXPECT_EQ(run.result.out, "") << where;
+        EXPECT_EQ(run.result.err, "") << where;
+        ASSERT_FALSE(run.log.empty()) << where;
+        const harness::SyslogRecord& last = run.log.back();
+        EXPECT_TRUE(last.ident + "|" + last.message == NOT_FOUND ||
+                    last.raw.find("out of memory [") != std::string::npos)
+            << where << ": " << last.raw;
+      }
+      if (!refused) {
+        EXPECT_TRUE(run.php.ran) << where;
+        break;
+      }
+      ++refused_runs;
     }
+    std::cout << "phpgate sweep, mode " << mode << ": " << refused_runs
+              << " allocations refused in turn, " << refused_exits << " of them ended in status 1"
+              << std::endl;
+    EXPECT_GE(refused_runs, 4u) << mode;
+    EXPECT_LT(refused_runs, 1999u) << mode;
+    EXPECT_GE(refused_exits, 1u) << mode;
+  }
 };
 
-TEST_F(PhpgateAllocation, EveryAllocationRefusedInTurnWithIniFile)
-{
-    for (const char* mode : {"once", "from"})
-        sweep(mode, {"VK_CUSTOM_PHP_INI=/tmp/site/php.ini"}, {PHP_STANDIN_PATH, "-c", "/tmp/site/php.ini"}, {});
+TEST_F(PhpgateAllocation, EveryAllocationRefusedInTurnWithIniFile) {
+  for (const char* mode : {"once", "from"})
+    sweep(mode, {"VK_CUSTOM_PHP_INI=/tmp/site/php.ini"},
+          {PHP_STANDIN_PATH, "-c", "/tmp/site/php.ini"}, {});
 }
 
-TEST_F(PhpgateAllocation, EveryAllocationRefusedInTurnWithMissingIniFile)
-{
-    for (const char* mode : {"once", "from"})
-        sweep(mode, {"VK_CUSTOM_PHP_INI=/tmp/site/none.ini"}, {PHP_STANDIN_PATH},
-              {"phpgate|/tmp/site/none.ini:No such file or directory"});
+TEST_F(PhpgateAllocation, EveryAllocationRefusedInTurnWithMissingIniFile) {
+  for (const char* mode : {"once", "from"})
+    sweep(mode, {"VK_CUSTOM_PHP_INI=/tmp/site/none.ini"}, {PHP_STANDIN_PATH},
+          {"phpgate|/tmp/site/none.ini:No such file or directory"});
 }
 #endif
 
 // The preloaded allocator reaches the program at all: refusing everything
 // from the first call on keeps PHP from starting.
-TEST_F(PhpgateSandbox, FailingAllocatorTakesEffect)
-{
+TEST_F(PhpgateSandbox, FailingAllocatorTakesEffect) {
 #if defined(__SANITIZE_ADDRESS__)
-    // AddressSanitizer brings its own allocator, which a preloaded one cannot
-    // stand in front of; there the registry parse is covered through the
-    // reader's hooks above, and the default build runs the program sweep.
-    GTEST_SKIP() << "the failing allocator cannot be preloaded under AddressSanitizer";
+  // AddressSanitizer brings its own allocator, which a preloaded one cannot
+  // stand in front of; there the registry parse is covered through the
+  // reader's hooks above, and the default build runs the program sweep.
+  GTEST_SKIP() << "the failing allocator cannot be preloaded under AddressSanitizer";
 #else
-    write_registry(registry_json({handler_json("cgi", PHP_STANDIN_PATH)}));
-    std::vector<std::string> env = base_env;
-    env.push_back(std::string("LD_PRELOAD=") + MALLOC_FAIL_SHIM);
-    env.push_back("VAREK_MALLOC_FAIL_AT=1");
-    env.push_back("VAREK_MALLOC_FAIL_MODE=from");
-    gate_run run = run_gate(env, "", {PHPGATE_DYNAMIC_PATH});
-    EXPECT_FALSE(run.php.ran);
-    EXPECT_EQ(run.result.exit_status, 1);
-    // Without it, the same program starts PHP.
-    gate_run plain = run_gate(base_env, "", {PHPGATE_DYNAMIC_PATH});
-    EXPECT_TRUE(plain.php.ran);
-    EXPECT_EQ(plain.result.exit_status, 0);
+  write_registry(registry_json({handler_json("cgi", PHP_STANDIN_PATH)}));
+  std::vector<std::string> env = BASE_ENV;
+  env.push_back(std::string("LD_PRELOAD=") + MALLOC_FAIL_SHIM);
+  env.push_back("VAREK_MALLOC_FAIL_AT=1");
+  env.push_back("VAREK_MALLOC_FAIL_MODE=from");
+  gate_run run = run_gate(env, "", {PHPGATE_DYNAMIC_PATH});
+  EXPECT_FALSE(run.php.ran);
+  EXPECT_EQ(run.result.exit_status, 1);
+  // Without it, the same program starts PHP.
+  gate_run plain = run_gate(BASE_ENV, "", {PHPGATE_DYNAMIC_PATH});
+  EXPECT_TRUE(plain.php.ran);
+  EXPECT_EQ(plain.result.exit_status, 0);
 #endif
 }
 

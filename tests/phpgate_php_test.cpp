@@ -14,10 +14,10 @@ namespace {
 
 using namespace phpgate_test;
 
-constexpr const char* php_cgi = "/usr/bin/php-cgi";
-constexpr const char* script = "/tmp/www/report.php";
+constexpr const char* PHP_CGI = "/usr/bin/php-cgi";
+constexpr const char* SCRIPT = "/tmp/www/report.php";
 
-const char* const report_script = R"(<?php
+const char* const REPORT_SCRIPT = R"(<?php
 echo "method=", $_SERVER['REQUEST_METHOD'], "\n";
 echo "query=", $_GET['q'] ?? '', "\n";
 echo "name=", $_POST['name'] ?? '', "\n";
@@ -29,110 +29,111 @@ echo "marker=", getenv('VK_CUSTOM_PHP_CGI_INDEX'), "\n";
 )";
 
 // The CGI/1.1 meta-variables of a POST to the report script.
-std::vector<std::string> cgi_env(const std::string& body)
-{
-    return {"GATEWAY_INTERFACE=CGI/1.1", "SERVER_PROTOCOL=HTTP/1.1", "SERVER_SOFTWARE=test",
-            "SERVER_NAME=example.com", "SERVER_PORT=80", "REMOTE_ADDR=192.0.2.7", "REQUEST_METHOD=POST",
-            "REQUEST_URI=/report.php?q=search", "QUERY_STRING=q=search", "SCRIPT_NAME=/report.php",
-            std::string("SCRIPT_FILENAME=") + script, "DOCUMENT_ROOT=/tmp/www", "REDIRECT_STATUS=200",
-            "CONTENT_TYPE=application/x-www-form-urlencoded", "CONTENT_LENGTH=" + std::to_string(body.size()),
-            "PATH=/usr/bin:/bin"};
+std::vector<std::string> cgi_env(const std::string& body) {
+  return {"GATEWAY_INTERFACE=CGI/1.1",
+          "SERVER_PROTOCOL=HTTP/1.1",
+          "SERVER_SOFTWARE=test",
+          "SERVER_NAME=example.com",
+          "SERVER_PORT=80",
+          "REMOTE_ADDR=192.0.2.7",
+          "REQUEST_METHOD=POST",
+          "REQUEST_URI=/report.php?q=search",
+          "QUERY_STRING=q=search",
+          "SCRIPT_NAME=/report.php",
+          std::string("SCRIPT_FILENAME=") + SCRIPT,
+          "DOCUMENT_ROOT=/tmp/www",
+          "REDIRECT_STATUS=200",
+          "CONTENT_TYPE=application/x-www-form-urlencoded",
+          "CONTENT_LENGTH=" + std::to_string(body.size()),
+          "PATH=/usr/bin:/bin"};
 }
 
 // "key=value" lines of the response body, after the CGI headers.
-std::map<std::string, std::string> report_of(const std::string& response)
-{
-    std::map<std::string, std::string> report;
-    size_t body = response.find("\r\n\r\n");
-    if (body == std::string::npos)
-        return report;
-    size_t at = body + 4;
-    while (at < response.size()) {
-        size_t end = response.find('\n', at);
-        std::string line = response.substr(at, end - at);
-        size_t eq = line.find('=');
-        if (eq != std::string::npos)
-            report[line.substr(0, eq)] = line.substr(eq + 1);
-        at = end == std::string::npos ? response.size() : end + 1;
-    }
-    return report;
+std::map<std::string, std::string> report_of(const std::string& response) {
+  std::map<std::string, std::string> report;
+  size_t body = response.find("\r\n\r\n");
+  if (body == std::string::npos) return report;
+  size_t at = body + 4;
+  while (at < response.size()) {
+    size_t end = response.find('\n', at);
+    std::string line = response.substr(at, end - at);
+    size_t eq = line.find('=');
+    if (eq != std::string::npos) report[line.substr(0, eq)] = line.substr(eq + 1);
+    at = end == std::string::npos ? response.size() : end + 1;
+  }
+  return report;
 }
 
 class PhpgateRealPhp : public PhpgateSandbox {
  protected:
-    void SetUp() override
-    {
-        if (access(php_cgi, X_OK) != 0)
-            GTEST_SKIP() << php_cgi << " is not installed";
-        PhpgateSandbox::SetUp();
-        if (IsSkipped())
-            return;
-        write_registry(registry_json({handler_json("php82", php_cgi)}));
-        box_.write_file(script, report_script);
-        box_.write_file("/tmp/site/php.ini", "memory_limit = 77M\nmax_input_vars = 123\n");
-    }
+  void SetUp() override {
+    if (access(PHP_CGI, X_OK) != 0) GTEST_SKIP() << PHP_CGI << " is not installed";
+    PhpgateSandbox::SetUp();
+    if (IsSkipped()) return;
+    write_registry(registry_json({handler_json("php82", PHP_CGI)}));
+    box_.write_file(SCRIPT, REPORT_SCRIPT);
+    box_.write_file("/tmp/site/php.ini", "memory_limit = 77M\nmax_input_vars = 123\n");
+  }
 
-    // The same request straight to php-cgi, as the reference for PHP's defaults.
-    std::map<std::string, std::string> direct_report(const std::vector<std::string>& env, const std::string& body)
-    {
-        return report_of(harness::run({php_cgi}, {.env = env, .stdin_data = body}).out);
-    }
+  // The same request straight to php-cgi, as the reference for PHP's defaults.
+  std::map<std::string, std::string> direct_report(const std::vector<std::string>& env,
+                                                   const std::string& body) {
+    return report_of(harness::run({PHP_CGI}, {.env = env, .stdin_data = body}).out);
+  }
 
-    const std::string body = "name=Varek+Tools&x=%41%42";
+  const std::string body = "name=Varek+Tools&x=%41%42";
 };
 
-TEST_F(PhpgateRealPhp, PostReachesPhpWithItsDefaultIni)
-{
-    std::vector<std::string> env = cgi_env(body);
-    env.push_back("VK_CUSTOM_PHP_CGI_INDEX=php82");
-    gate_run run = run_gate(env, body);
-    ASSERT_EQ(run.result.exit_status, 0) << run.result.err;
-    EXPECT_TRUE(run.log.empty());
-    EXPECT_NE(run.result.out.find("Content-type: text/html"), std::string::npos) << run.result.out;
+TEST_F(PhpgateRealPhp, PostReachesPhpWithItsDefaultIni) {
+  std::vector<std::string> env = cgi_env(body);
+  env.push_back("VK_CUSTOM_PHP_CGI_INDEX=php82");
+  gate_run run = run_gate(env, body);
+  ASSERT_EQ(run.result.exit_status, 0) << run.result.err;
+  EXPECT_TRUE(run.log.empty());
+  EXPECT_NE(run.result.out.find("Content-type: text/html"), std::string::npos) << run.result.out;
 
-    auto report = report_of(run.result.out);
-    EXPECT_EQ(report["method"], "POST");
-    EXPECT_EQ(report["query"], "search");
-    EXPECT_EQ(report["name"], "Varek Tools");
-    EXPECT_EQ(report["raw"], body);
-    EXPECT_EQ(report["marker"], "php82");
+  auto report = report_of(run.result.out);
+  EXPECT_EQ(report["method"], "POST");
+  EXPECT_EQ(report["query"], "search");
+  EXPECT_EQ(report["name"], "Varek Tools");
+  EXPECT_EQ(report["raw"], body);
+  EXPECT_EQ(report["marker"], "php82");
 
-    auto reference = direct_report(env, body);
-    ASSERT_FALSE(reference["ini"].empty());
-    EXPECT_EQ(report["ini"], reference["ini"]);
-    EXPECT_EQ(report["memory_limit"], reference["memory_limit"]);
-    EXPECT_NE(report["memory_limit"], "77M");
+  auto reference = direct_report(env, body);
+  ASSERT_FALSE(reference["ini"].empty());
+  EXPECT_EQ(report["ini"], reference["ini"]);
+  EXPECT_EQ(report["memory_limit"], reference["memory_limit"]);
+  EXPECT_NE(report["memory_limit"], "77M");
 }
 
-TEST_F(PhpgateRealPhp, CustomIniTakesEffect)
-{
-    std::vector<std::string> env = cgi_env(body);
-    env.push_back("VK_CUSTOM_PHP_CGI_INDEX=php82");
-    env.push_back("VK_CUSTOM_PHP_INI=/tmp/site/php.ini");
-    gate_run run = run_gate(env, body);
-    ASSERT_EQ(run.result.exit_status, 0) << run.result.err;
-    EXPECT_TRUE(run.log.empty());
+TEST_F(PhpgateRealPhp, CustomIniTakesEffect) {
+  std::vector<std::string> env = cgi_env(body);
+  env.push_back("VK_CUSTOM_PHP_CGI_INDEX=php82");
+  env.push_back("VK_CUSTOM_PHP_INI=/tmp/site/php.ini");
+  gate_run run = run_gate(env, body);
+  ASSERT_EQ(run.result.exit_status, 0) << run.result.err;
+  EXPECT_TRUE(run.log.empty());
 
-    auto report = report_of(run.result.out);
-    EXPECT_EQ(report["ini"], "/tmp/site/php.ini");
-    EXPECT_EQ(report["memory_limit"], "77M");
-    EXPECT_EQ(report["max_input_vars"], "123");
-    EXPECT_EQ(report["name"], "Varek Tools");
+  auto report = report_of(run.result.out);
+  EXPECT_EQ(report["ini"], "/tmp/site/php.ini");
+  EXPECT_EQ(report["memory_limit"], "77M");
+  EXPECT_EQ(report["max_input_vars"], "123");
+  EXPECT_EQ(report["name"], "Varek Tools");
 }
 
-TEST_F(PhpgateRealPhp, UnopenableIniFallsBackToTheDefault)
-{
-    std::vector<std::string> env = cgi_env(body);
-    env.push_back("VK_CUSTOM_PHP_CGI_INDEX=php82");
-    env.push_back("VK_CUSTOM_PHP_INI=/tmp/site/missing.ini");
-    gate_run run = run_gate(env, body);
-    ASSERT_EQ(run.result.exit_status, 0) << run.result.err;
-    EXPECT_EQ(messages_of(run), std::vector<std::string>{"phpgate|/tmp/site/missing.ini:No such file or directory"});
+TEST_F(PhpgateRealPhp, UnopenableIniFallsBackToTheDefault) {
+  std::vector<std::string> env = cgi_env(body);
+  env.push_back("VK_CUSTOM_PHP_CGI_INDEX=php82");
+  env.push_back("VK_CUSTOM_PHP_INI=/tmp/site/missing.ini");
+  gate_run run = run_gate(env, body);
+  ASSERT_EQ(run.result.exit_status, 0) << run.result.err;
+  EXPECT_EQ(messages_of(run),
+            std::vector<std::string>{"phpgate|/tmp/site/missing.ini:No such file or directory"});
 
-    auto report = report_of(run.result.out);
-    EXPECT_EQ(report["ini"], direct_report(env, body)["ini"]);
-    EXPECT_NE(report["memory_limit"], "77M");
-    EXPECT_EQ(report["raw"], body);
+  auto report = report_of(run.result.out);
+  EXPECT_EQ(report["ini"], direct_report(env, body)["ini"]);
+  EXPECT_NE(report["memory_limit"], "77M");
+  EXPECT_EQ(report["raw"], body);
 }
 
 }  // namespace

@@ -14,99 +14,90 @@
 
 namespace phpgate_test {
 
-inline constexpr const char* registry_path = "/etc/vrk/php_versions.json";
-inline constexpr const char* record_path = "/tmp/php-standin.record";
+inline constexpr const char* REGISTRY_PATH = "/etc/vrk/php_versions.json";
+inline constexpr const char* RECORD_PATH = "/tmp/php-standin.record";
 
 // What the stand-in PHP executable recorded; `ran` is false when it was not
 // started at all.
 struct standin_record {
-    bool ran = false;
-    pid_t pid = 0;
-    std::vector<std::string> argv;
-    std::vector<std::string> env;
+  bool ran = false;
+  pid_t pid = 0;
+  std::vector<std::string> argv;
+  std::vector<std::string> env;
 };
 
 struct gate_run {
-    harness::RunResult result;
-    std::vector<harness::SyslogRecord> log;
-    standin_record php;
+  harness::RunResult result;
+  std::vector<harness::SyslogRecord> log;
+  standin_record php;
 };
 
-inline std::string handler_json(const std::string& id, const std::string& path)
-{
-    return "{\"id\":\"" + id + "\",\"path\":\"" + path +
-           "\",\"version\":\"8.2\",\"displayname\":\"PHP 8.2\",\"phpini\":\"/etc/php.ini\",\"type\":\"cgi\"}";
+inline std::string handler_json(const std::string& id, const std::string& path) {
+  return "{\"id\":\"" + id + "\",\"path\":\"" + path +
+         "\",\"version\":\"8.2\",\"displayname\":\"PHP "
+         "8.2\",\"phpini\":\"/etc/php.ini\",\"type\":\"cgi\"}";
 }
 
-inline std::string registry_json(const std::vector<std::string>& handlers)
-{
-    std::string array;
-    for (const std::string& h : handlers)
-        array += (array.empty() ? "" : ",\n  ") + h;
-    return "{\"php\": [\n  " + array + "\n]}\n";
+inline std::string registry_json(const std::vector<std::string>& handlers) {
+  std::string array;
+  for (const std::string& h : handlers) array += (array.empty() ? "" : ",\n  ") + h;
+  return "{\"php\": [\n  " + array + "\n]}\n";
 }
 
-inline standin_record parse_standin_record(const std::string& raw)
-{
-    standin_record r;
-    r.ran = true;
-    size_t at = 0;
-    while (at < raw.size()) {
-        size_t end = raw.find('\0', at);
-        std::string entry = raw.substr(at, end - at);
-        at = end == std::string::npos ? raw.size() : end + 1;
-        if (entry.size() < 2)
-            continue;
-        std::string value = entry.substr(2);
-        if (entry[0] == 'P')
-            r.pid = static_cast<pid_t>(std::stol(value));
-        else if (entry[0] == 'A')
-            r.argv.push_back(value);
-        else if (entry[0] == 'E')
-            r.env.push_back(value);
-    }
-    return r;
+inline standin_record parse_standin_record(const std::string& raw) {
+  standin_record r;
+  r.ran = true;
+  size_t at = 0;
+  while (at < raw.size()) {
+    size_t end = raw.find('\0', at);
+    std::string entry = raw.substr(at, end - at);
+    at = end == std::string::npos ? raw.size() : end + 1;
+    if (entry.size() < 2) continue;
+    std::string value = entry.substr(2);
+    if (entry[0] == 'P')
+      r.pid = static_cast<pid_t>(std::stol(value));
+    else if (entry[0] == 'A')
+      r.argv.push_back(value);
+    else if (entry[0] == 'E')
+      r.env.push_back(value);
+  }
+  return r;
 }
 
 class PhpgateSandbox : public testing::Test {
  protected:
-    void SetUp() override
-    {
-        if (!box_.ok())
-            GTEST_SKIP() << box_.why();
-        syslog_.emplace();
-    }
+  void SetUp() override {
+    if (!box_.ok()) GTEST_SKIP() << box_.why();
+    syslog_.emplace();
+  }
 
-    void write_registry(const std::string& document) { box_.write_file(registry_path, document); }
+  void write_registry(const std::string& document) { box_.write_file(REGISTRY_PATH, document); }
 
-    gate_run run_gate(const std::vector<std::string>& env, const std::string& stdin_data = "",
-                      const std::vector<std::string>& argv = {PHPGATE_PATH})
-    {
-        unlink(record_path);
-        gate_run run;
-        run.result = harness::run(argv, {.env = env, .stdin_data = stdin_data});
-        run.log = syslog_->drain(std::chrono::milliseconds(0));
-        if (box_.exists(record_path))
-            run.php = parse_standin_record(box_.read_file(record_path));
-        return run;
-    }
+  gate_run run_gate(const std::vector<std::string>& env, const std::string& stdin_data = "",
+                    const std::vector<std::string>& argv = {PHPGATE_PATH}) {
+    unlink(RECORD_PATH);
+    gate_run run;
+    run.result = harness::run(argv, {.env = env, .stdin_data = stdin_data});
+    run.log = syslog_->drain(std::chrono::milliseconds(0));
+    if (box_.exists(RECORD_PATH)) run.php = parse_standin_record(box_.read_file(RECORD_PATH));
+    return run;
+  }
 
-    harness::Sandbox box_;
-    std::optional<harness::SyslogCapture> syslog_;
+  harness::Sandbox box_;
+  std::optional<harness::SyslogCapture> syslog_;
 };
 
 // Messages of a run as "ident|message" for comparison in one piece; every
 // one must also carry LOG_USER | LOG_ERR and the process id of the run.
-inline std::vector<std::string> messages_of(const gate_run& run)
-{
-    std::vector<std::string> texts;
-    for (const harness::SyslogRecord& record : run.log) {
-        EXPECT_EQ(record.priority, 8 + 3) << record.raw;
-        EXPECT_GT(record.pid, 0) << record.raw;
-        EXPECT_EQ(record.pid, run.log.front().pid) << record.raw;
-        texts.push_back(record.ident + "|" + record.message);
-    }
-    return texts;
+inline std::vector<std::string> messages_of(const gate_run& run) {
+  std::vector<std::string> texts;
+  for (const harness::SyslogRecord& record : run.log) {
+    EXPECT_EQ(record.priority, 8 + 3) << record.raw;
+    EXPECT_GT(record.pid, 0) << record.raw;
+    EXPECT_EQ(record.pid, run.log.front().pid) << record.raw;
+    texts.push_back(record.ident + "|" + record.message);
+  }
+  return texts;
 }
 
 }  // namespace phpgate_test

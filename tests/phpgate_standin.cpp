@@ -10,32 +10,25 @@
 
 extern char** environ;
 
-static void record(FILE* out, char kind, const char* value)
-{
-    fprintf(out, "%c %s", kind, value);
-    fputc('\0', out);
+static void record(FILE* out, char kind, const char* value) {
+  fprintf(out, "%c %s", kind, value);
+  fputc('\0', out);
 }
 
-int main(int argc, char* argv[])
-{
-    FILE* out = fopen("/tmp/php-standin.record", "w");
-    if (out == nullptr)
-        return 120;
-    char pid[32];
-    snprintf(pid, sizeof pid, "%ld", static_cast<long>(getpid()));
-    record(out, 'P', pid);
-    for (int i = 0; i < argc; i++)
-        record(out, 'A', argv[i]);
-    for (char** var = environ; *var != nullptr; var++)
-        record(out, 'E', *var);
-    if (fclose(out) != 0)
-        return 121;
+int main(int argc, char* argv[]) {
+  FILE* out = fopen("/tmp/php-standin.record", "w");
+  if (out == nullptr) return 120;
+  char pid[32];
+  snprintf(pid, sizeof pid, "%ld", static_cast<long>(getpid()));
+  record(out, 'P', pid);
+  for (int i = 0; i < argc; i++) record(out, 'A', argv[i]);
+  for (char** var = environ; *var != nullptr; var++) record(out, 'E', *var);
+  if (fclose(out) != 0) return 121;
 
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, stdin)) > 0)
-        fwrite(buffer, 1, n, stdout);
-    fputs("stand-in stderr\n", stderr);
-    const char* status = getenv("STANDIN_EXIT");
-    return status != nullptr ? atoi(status) : 0;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, stdin)) > 0) fwrite(buffer, 1, n, stdout);
+  fputs("stand-in stderr\n", stderr);
+  const char* status = getenv("STANDIN_EXIT");
+  return status != nullptr ? atoi(status) : 0;
 }

@@ -1,8 +1,7 @@
 // sessreap end to end: the built program in a private mount namespace.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 
@@ -15,9 +14,10 @@ using sessreap_test::frozen_clock_env;
 using sessreap_test::sessreap;
 namespace fs = std::filesystem;
 
-const std::string kUsage = "usage: [-v] <session_dir> <lifetime_minutes>\n";
-const std::string kNotEnough = "Error: not enough arguments.\n" + kUsage;
-const std::string kWarning = "lifetime_minutes must be a positive number, using default 24 instead of ";
+const std::string USAGE = "usage: [-v] <session_dir> <lifetime_minutes>\n";
+const std::string NOT_ENOUGH = "Error: not enough arguments.\n" + USAGE;
+const std::string LIFETIME_WARNING =
+    "lifetime_minutes must be a positive number, using default 24 instead of ";
 
 // Verbose output without the warnings about processes whose descriptors
 // this run may not read (such as those of other namespaces' init), which
@@ -63,27 +63,33 @@ class Sessreap : public ::testing::Test {
 
 TEST_F(Sessreap, CommandLineRules) {
   const CommandLineCase cases[] = {
-      {{}, 1, "", kNotEnough},
-      {{"/tmp/sess"}, 1, "", kNotEnough},
-      {{"-v", "/tmp/sess"}, 1, "", kNotEnough},
-      {{"-h"}, 0, kUsage, ""},
-      {{"-v", "-h", "/tmp/missing", "5"}, 0, kUsage, ""},
-      {{"-h", "-x"}, 0, kUsage, ""},
-      {{"-x", "-h"}, 1, "", "...invalid option -- 'x'\n" + kUsage},
-      {{"-x", "/tmp/missing", "5"}, 1, "", "...invalid option -- 'x'\n" + kUsage},
-      {{"/tmp/sess", "-5"}, 1, "", "...invalid option -- '5'\n" + kUsage},
+      {{}, 1, "", NOT_ENOUGH},
+      {{"/tmp/sess"}, 1, "", NOT_ENOUGH},
+      {{"-v", "/tmp/sess"}, 1, "", NOT_ENOUGH},
+      {{"-h"}, 0, USAGE, ""},
+      {{"-v", "-h", "/tmp/missing", "5"}, 0, USAGE, ""},
+      {{"-h", "-x"}, 0, USAGE, ""},
+      {{"-x", "-h"}, 1, "", "...invalid option -- 'x'\n" + USAGE},
+      {{"-x", "/tmp/missing", "5"}, 1, "", "...invalid option -- 'x'\n" + USAGE},
+      {{"/tmp/sess", "-5"}, 1, "", "...invalid option -- '5'\n" + USAGE},
       {{"/tmp/sess", "5", "extra"}, 0, "", ""},
       {{"/tmp/sess", "+10"}, 0, "", ""},
-      {{"--", "/tmp/sess", "-5"}, 0, "", kWarning + "'-5'\n"},
-      {{"/tmp/sess", "-"}, 0, "", kWarning + "'-'\n"},
-      {{"/tmp/sess", ""}, 0, "", kWarning + "''\n"},
-      {{"/tmp/sess", " 5"}, 0, "", kWarning + "' 5'\n"},
-      {{"/tmp/sess", "35791395"}, 0, "", kWarning + "'35791395'\n"},
-      {{"/tmp/sess", "99999999999"}, 0, "", kWarning + "'99999999999'\n"},
+      {{"--", "/tmp/sess", "-5"}, 0, "", LIFETIME_WARNING + "'-5'\n"},
+      {{"/tmp/sess", "-"}, 0, "", LIFETIME_WARNING + "'-'\n"},
+      {{"/tmp/sess", ""}, 0, "", LIFETIME_WARNING + "''\n"},
+      {{"/tmp/sess", " 5"}, 0, "", LIFETIME_WARNING + "' 5'\n"},
+      {{"/tmp/sess", "35791395"}, 0, "", LIFETIME_WARNING + "'35791395'\n"},
+      {{"/tmp/sess", "99999999999"}, 0, "", LIFETIME_WARNING + "'99999999999'\n"},
       {{"/tmp/sess", "35791394"}, 0, "", ""},
-      {{"/tmp/missing", "5"}, 1, "", "Error: opendir(/tmp/missing) failed : No such file or directory\n"},
-      {{"/tmp/missing/", "abc"}, 1, "",
-       kWarning + "'abc'\nError: opendir(/tmp/missing) failed : No such file or directory\n"},
+      {{"/tmp/missing", "5"},
+       1,
+       "",
+       "Error: opendir(/tmp/missing) failed : No such file or directory\n"},
+      {{"/tmp/missing/", "abc"},
+       1,
+       "",
+       LIFETIME_WARNING +
+           "'abc'\nError: opendir(/tmp/missing) failed : No such file or directory\n"},
       {{"/", "5"}, 1, "", "Error: opendir() failed : No such file or directory\n"},
   };
   for (const auto& c : cases) {
@@ -106,9 +112,10 @@ TEST_F(Sessreap, OptionsMayFollowTheOperands) {
   std::string fresh = session("sess_fresh", dir);
   auto r = sessreap({dir, "5", "-v"});
   EXPECT_EQ(r.exit_status, 0);
-  EXPECT_EQ(without_readlink_warnings(r.err),
-            "INFO: Session file '" + dir + "' is in use.\n"
-            "INFO: Skip file '" + dir + "/sess_fresh': not expired yet\n");
+  EXPECT_EQ(without_readlink_warnings(r.err), "INFO: Session file '" + dir +
+                                                  "' is in use.\n"
+                                                  "INFO: Skip file '" +
+                                                  dir + "/sess_fresh': not expired yet\n");
 }
 
 TEST_F(Sessreap, RemovesExpiredFilesAndKeepsFreshOnesAtTheExactBoundary) {
@@ -131,9 +138,10 @@ TEST_F(Sessreap, RemovesExpiredFilesAndKeepsFreshOnesAtTheExactBoundary) {
   EXPECT_TRUE(box.exists(fresh));
 
   r = sessreap({"-v", dir, "1"}, frozen_clock_env(t_fresh + 61));
-  EXPECT_EQ(without_readlink_warnings(r.err),
-            "INFO: Session file '" + dir + "' is in use.\n"
-            "INFO: Remove old session file: " + dir + "/sess_fresh\n");
+  EXPECT_EQ(without_readlink_warnings(r.err), "INFO: Session file '" + dir +
+                                                  "' is in use.\n"
+                                                  "INFO: Remove old session file: " +
+                                                  dir + "/sess_fresh\n");
   EXPECT_FALSE(box.exists(fresh));
 }
 
@@ -156,10 +164,14 @@ TEST_F(Sessreap, KeepsFilesHeldOpenByARunningProcessHoweverTheDirectoryIsNamed) 
     EXPECT_EQ(r.exit_status, 0) << shown;
     EXPECT_TRUE(box.exists(held)) << shown;
     EXPECT_FALSE(box.exists(dir + "/sess_unused")) << shown;
-    EXPECT_NE(r.err.find("INFO: Session file '" + dir + "/sess_held' is in use.\n"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("INFO: Skip file '" + shown + "/sess_held': still in use\n"), std::string::npos)
+    EXPECT_NE(r.err.find("INFO: Session file '" + dir + "/sess_held' is in use.\n"),
+              std::string::npos)
         << r.err;
-    EXPECT_NE(r.err.find("INFO: Remove old session file: " + shown + "/sess_unused\n"), std::string::npos)
+    EXPECT_NE(r.err.find("INFO: Skip file '" + shown + "/sess_held': still in use\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("INFO: Remove old session file: " + shown + "/sess_unused\n"),
+              std::string::npos)
         << r.err;
   }
 }
@@ -173,7 +185,8 @@ TEST_F(Sessreap, NeverRemovesLinksDirectoriesOrPipes) {
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_FALSE(box.exists(target));
-  for (const char* p : {"/tmp/sess/sess_link", "/tmp/sess/sess_fifo", "/tmp/sess/sess_dir/sess_inner"})
+  for (const char* p :
+       {"/tmp/sess/sess_link", "/tmp/sess/sess_fifo", "/tmp/sess/sess_dir/sess_inner"})
     EXPECT_TRUE(box.exists(p)) << p;
 }
 
@@ -204,8 +217,10 @@ TEST_F(Sessreap, ABlindProcRemovesNothing) {
   auto r = sessreap({"/tmp/sess", "1"}, env);  // the sandbox unmounts it again
   const std::string refusal = "Error: unable to read /proc/self/fd : No such file or directory\n";
   EXPECT_EQ(r.exit_status, 1);
-  if (sanitized) EXPECT_NE(r.err.find(refusal), std::string::npos) << r.err;
-  else EXPECT_EQ(r.err, refusal);
+  if (sanitized)
+    EXPECT_NE(r.err.find(refusal), std::string::npos) << r.err;
+  else
+    EXPECT_EQ(r.err, refusal);
   EXPECT_TRUE(box.exists(old_file));
 }
 

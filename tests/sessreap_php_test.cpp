@@ -1,8 +1,7 @@
 // sessreap against real PHP sessions: files written by php-cli, one of them
 // held open by a PHP process that is still running.
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -16,12 +15,14 @@ using sessreap_test::ctime_of;
 using sessreap_test::frozen_clock_env;
 using sessreap_test::sessreap;
 
-const char kPhp[] = "/usr/bin/php";
-const char kSavePath[] = "/tmp/php-sessions";
+const char PHP_CLI[] = "/usr/bin/php";
+const char SAVE_PATH[] = "/tmp/php-sessions";
 
 std::vector<std::string> php_args(const std::string& code) {
-  return {kPhp, "-n", "-d", std::string("session.save_path=") + kSavePath, "-d", "session.gc_probability=0",
-          "-r", code};
+  return {PHP_CLI, "-n",
+          "-d",    std::string("session.save_path=") + SAVE_PATH,
+          "-d",    "session.gc_probability=0",
+          "-r",    code};
 }
 
 std::string start_session(const std::string& id, const std::string& then = "") {
@@ -37,16 +38,16 @@ bool holds_open(pid_t pid, const std::string& path) {
 }
 
 TEST(SessreapWithPhp, RemovesExactlyTheExpiredSessionsNoPhpProcessHolds) {
-  if (access(kPhp, X_OK) != 0) GTEST_SKIP() << "php-cli is not installed";
+  if (access(PHP_CLI, X_OK) != 0) GTEST_SKIP() << "php-cli is not installed";
   harness::Sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
-  box.make_dirs(kSavePath, 0733);
+  box.make_dirs(SAVE_PATH, 0733);
 
   for (const char* id : {"idle1", "idle2", "idle3"}) {
     auto r = harness::run(php_args(start_session(id)), {.env = harness::current_environment()});
     ASSERT_EQ(r.exit_status, 0) << r.err;
   }
-  const std::string held = std::string(kSavePath) + "/sess_busy1";
+  const std::string held = std::string(SAVE_PATH) + "/sess_busy1";
   harness::Child busy(php_args(start_session("busy1", "sleep(120);")));
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (!holds_open(busy.pid(), held) && std::chrono::steady_clock::now() < deadline)
@@ -54,17 +55,17 @@ TEST(SessreapWithPhp, RemovesExactlyTheExpiredSessionsNoPhpProcessHolds) {
   ASSERT_TRUE(holds_open(busy.pid(), held)) << "PHP never opened its session file";
 
   // With the real clock every session is fresh.
-  auto r = sessreap({kSavePath, "24"}, harness::current_environment());
+  auto r = sessreap({SAVE_PATH, "24"}, harness::current_environment());
   EXPECT_EQ(r.exit_status, 0) << r.err;
   for (const char* id : {"idle1", "idle2", "idle3", "busy1"})
-    EXPECT_TRUE(box.exists(std::string(kSavePath) + "/sess_" + id)) << id;
+    EXPECT_TRUE(box.exists(std::string(SAVE_PATH) + "/sess_" + id)) << id;
 
   // An hour on, with a lifetime of 24 minutes, the idle ones have expired.
-  r = sessreap({kSavePath, "24"}, frozen_clock_env(ctime_of(held) + 3600));
+  r = sessreap({SAVE_PATH, "24"}, frozen_clock_env(ctime_of(held) + 3600));
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   for (const char* id : {"idle1", "idle2", "idle3"})
-    EXPECT_FALSE(box.exists(std::string(kSavePath) + "/sess_" + id)) << id;
+    EXPECT_FALSE(box.exists(std::string(SAVE_PATH) + "/sess_" + id)) << id;
   EXPECT_TRUE(box.exists(held));
 }
 

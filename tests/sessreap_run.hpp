@@ -11,7 +11,7 @@
 
 namespace sessreap_test {
 
-inline const char kLibFaketime[] = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+inline const char LIBFAKETIME[] = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
 
 // The environment that freezes the clock at `now`. NO_FAKE_STAT keeps the
 // file times real; the sanitizer runtime must tolerate the preload.
@@ -20,7 +20,7 @@ inline std::vector<std::string> frozen_clock_env(time_t now) {
   struct tm tm;
   gmtime_r(&now, &tm);
   strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
-  return {std::string("LD_PRELOAD=") + kLibFaketime, std::string("FAKETIME=") + when, "TZ=UTC",
+  return {std::string("LD_PRELOAD=") + LIBFAKETIME, std::string("FAKETIME=") + when, "TZ=UTC",
           "NO_FAKE_STAT=1", "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"};
 }
 
@@ -32,7 +32,7 @@ inline harness::RunResult sessreap(const std::vector<std::string>& args,
 }
 
 inline time_t ctime_of(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   lstat(path.c_str(), &st);
   return st.st_ctime;
 }

@@ -1,11 +1,10 @@
 // sessreap under load and races: many files, hundreds of processes holding
 // sessions open, and files appearing and vanishing while the walk runs.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <memory>
 
@@ -33,7 +32,8 @@ void create_files(const std::string& prefix, int count) {
 
 int count_with_prefix(const std::string& prefix, int count) {
   int present = 0;
-  for (int i = 0; i < count; ++i) present += access((kDir + "/" + prefix + std::to_string(i)).c_str(), F_OK) == 0;
+  for (int i = 0; i < count; ++i)
+    present += access((kDir + "/" + prefix + std::to_string(i)).c_str(), F_OK) == 0;
   return present;
 }
 
@@ -54,7 +54,8 @@ std::vector<std::unique_ptr<harness::Child>> start_holders(int count, int per_ho
   std::vector<std::unique_ptr<harness::Child>> holders;
   for (int h = 0; h < count; ++h) {
     std::vector<std::string> paths;
-    for (int k = 0; k < per_holder; ++k) paths.push_back(kDir + "/old" + std::to_string(h * per_holder + k));
+    for (int k = 0; k < per_holder; ++k)
+      paths.push_back(kDir + "/old" + std::to_string(h * per_holder + k));
     holders.push_back(harness::hold_open(paths));
   }
   return holders;
@@ -71,8 +72,10 @@ TEST(SessreapStress, HundredsOfHoldersOverAHundredThousandFiles) {
   auto r = sessreap({kDir, "1"}, frozen_clock_env(now));
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(count_with_prefix("old", holders * per_holder), holders * per_holder) << "every held file kept";
-  EXPECT_EQ(count_with_prefix("old", half), holders * per_holder) << "every other expired file removed";
+  EXPECT_EQ(count_with_prefix("old", holders * per_holder), holders * per_holder)
+      << "every held file kept";
+  EXPECT_EQ(count_with_prefix("old", half), holders * per_holder)
+      << "every other expired file removed";
   EXPECT_EQ(count_with_prefix("new", half), half) << "every fresh file kept";
 }
 
@@ -83,8 +86,10 @@ pid_t start_churn() {
   if (pid != 0) return pid;
   for (unsigned i = 0;; ++i) {
     std::string path = kDir + "/churn" + std::to_string(i % 500);
-    if (i % 2 == 0) close(open(path.c_str(), O_CREAT | O_WRONLY, 0600));
-    else unlink((kDir + "/churn" + std::to_string((i * 7) % 500)).c_str());
+    if (i % 2 == 0)
+      close(open(path.c_str(), O_CREAT | O_WRONLY, 0600));
+    else
+      unlink((kDir + "/churn" + std::to_string((i * 7) % 500)).c_str());
   }
 }
 

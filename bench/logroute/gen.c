@@ -57,26 +57,26 @@ static void close_or_die(FILE* f) {
 }
 
 static const char* const METHODS[] = {"GET", "GET", "GET", "POST", "HEAD"};
-static const char* const PAGES[] = {"index.html", "catalog/item", "blog/post", "static/app.css",
-                                    "api/v1/cart", "images/banner.jpg", "search", "account/login"};
+static const char* const PAGES[] = {"index.html",     "catalog/item", "blog/post",
+                                    "static/app.css", "api/v1/cart",  "images/banner.jpg",
+                                    "search",         "account/login"};
 static const char* const AGENTS[] = {
     "Mozilla/5.0 (X11; Linux x86_64; rv:120.0) Gecko/20100101 Firefox/120.0",
-    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 Chrome/119.0",
-    "curl/7.88.1",
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 Chrome/119.0", "curl/7.88.1",
     "Mozilla/5.0 (iPhone; CPU iPhone OS 17_1 like Mac OS X) Safari/604.1"};
 static const int STATUSES[] = {200, 200, 200, 200, 304, 302, 404, 500};
 
 /* One combined-format log line, newline included; returns its length. */
 static int log_line(char* out, size_t size, unsigned long n, const char* host) {
   unsigned long second = n / 16;
-  return snprintf(out, size,
-                  "%u.%u.%u.%u - - [08/Dec/2026:%02lu:%02lu:%02lu +0000] \"%s /%s?id=%07lu HTTP/1.1\" "
-                  "%d %u \"https://%s/\" \"%s\"\n",
-                  10 + next_random() % 240, next_random() % 256, next_random() % 256,
-                  1 + next_random() % 254, (second / 3600) % 24, (second / 60) % 60, second % 60,
-                  METHODS[next_random() % 5], PAGES[next_random() % 8], n,
-                  STATUSES[next_random() % 8], next_random() % 100000, host,
-                  AGENTS[next_random() % 4]);
+  return snprintf(
+      out, size,
+      "%u.%u.%u.%u - - [08/Dec/2026:%02lu:%02lu:%02lu +0000] \"%s /%s?id=%07lu HTTP/1.1\" "
+      "%d %u \"https://%s/\" \"%s\"\n",
+      10 + next_random() % 240, next_random() % 256, next_random() % 256, 1 + next_random() % 254,
+      (second / 3600) % 24, (second / 60) % 60, second % 60, METHODS[next_random() % 5],
+      PAGES[next_random() % 8], n, STATUSES[next_random() % 8], next_random() % 100000, host,
+      AGENTS[next_random() % 4]);
 }
 
 int main(int argc, char** argv) {
@@ -91,8 +91,10 @@ int main(int argc, char** argv) {
 
   char hosts[MAX_HOSTS][64];
   for (int i = 0; i < host_count; ++i) {
-    if (mix == 'a') snprintf(hosts[i], sizeof hosts[i], "example.com");
-    else snprintf(hosts[i], sizeof hosts[i], "site%02d.example.com", i + 1);
+    if (mix == 'a')
+      snprintf(hosts[i], sizeof hosts[i], "example.com");
+    else
+      snprintf(hosts[i], sizeof hosts[i], "site%02d.example.com", i + 1);
   }
 
   char expect_dir[4096];

@@ -11,76 +11,69 @@
  * that does not exit with status 0 ends spawn with an error: a candidate
  * that never reached its handler must not count as fast.
  */
-#include <sys/resource.h>
-#include <sys/wait.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
-static double
-run_once(char *path, int faults)
-{
-	struct timespec t0, t1;
-	struct rusage ru;
-	char *argv[] = { path, NULL };
-	pid_t pid;
-	int status;
+static double run_once(char *path, int faults) {
+  struct timespec t0, t1;
+  struct rusage ru;
+  char *argv[] = {path, NULL};
+  pid_t pid;
+  int status;
 
-	clock_gettime(CLOCK_MONOTONIC, &t0);
-	if ((pid = fork()) == -1) {
-		perror("spawn: fork");
-		exit(1);
-	}
-	if (pid == 0) {
-		execv(path, argv);
-		_exit(127);
-	}
-	if (wait4(pid, &status, 0, &ru) == -1) {
-		perror("spawn: wait4");
-		exit(1);
-	}
-	clock_gettime(CLOCK_MONOTONIC, &t1);
-	if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-		fprintf(stderr, "spawn: %s ended with status 0x%x\n", path, status);
-		exit(1);
-	}
-	if (faults)
-		return ru.ru_minflt;
-	return (t1.tv_sec - t0.tv_sec) * 1e6 + (t1.tv_nsec - t0.tv_nsec) / 1e3;
+  clock_gettime(CLOCK_MONOTONIC, &t0);
+  if ((pid = fork()) == -1) {
+    perror("spawn: fork");
+    exit(1);
+  }
+  if (pid == 0) {
+    execv(path, argv);
+    _exit(127);
+  }
+  if (wait4(pid, &status, 0, &ru) == -1) {
+    perror("spawn: wait4");
+    exit(1);
+  }
+  clock_gettime(CLOCK_MONOTONIC, &t1);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    fprintf(stderr, "spawn: %s ended with status 0x%x\n", path, status);
+    exit(1);
+  }
+  if (faults) return ru.ru_minflt;
+  return (t1.tv_sec - t0.tv_sec) * 1e6 + (t1.tv_nsec - t0.tv_nsec) / 1e3;
 }
 
-int
-main(int argc, char *argv[])
-{
-	double *took;
-	long r, rounds;
-	int faults = 0, i, n;
+int main(int argc, char *argv[]) {
+  double *took;
+  long r, rounds;
+  int faults = 0, i, n;
 
-	if (argc > 1 && strcmp(argv[1], "-f") == 0) {
-		faults = 1;
-		argc--;
-		argv++;
-	}
-	if (argc < 3 || (rounds = strtol(argv[1], NULL, 10)) <= 0) {
-		fprintf(stderr, "usage: spawn [-f] rounds program ...\n");
-		return 2;
-	}
-	n = argc - 2;
-	if ((took = calloc(n, sizeof *took)) == NULL) {
-		perror("spawn");
-		return 1;
-	}
-	for (r = 0; r < rounds; r++) {
-		for (i = 0; i < n; i++) {
-			int k = (r + i) % n;
-			took[k] = run_once(argv[2 + k], faults);
-		}
-		for (i = 0; i < n; i++)
-			printf("%s%.1f", i ? " " : "", took[i]);
-		putchar('\n');
-	}
-	return 0;
+  if (argc > 1 && strcmp(argv[1], "-f") == 0) {
+    faults = 1;
+    argc--;
+    argv++;
+  }
+  if (argc < 3 || (rounds = strtol(argv[1], NULL, 10)) <= 0) {
+    fprintf(stderr, "usage: spawn [-f] rounds program ...\n");
+    return 2;
+  }
+  n = argc - 2;
+  if ((took = calloc(n, sizeof *took)) == NULL) {
+    perror("spawn");
+    return 1;
+  }
+  for (r = 0; r < rounds; r++) {
+    for (i = 0; i < n; i++) {
+      int k = (r + i) % n;
+      took[k] = run_once(argv[2 + k], faults);
+    }
+    for (i = 0; i < n; i++) printf("%s%.1f", i ? " " : "", took[i]);
+    putchar('\n');
+  }
+  return 0;
 }

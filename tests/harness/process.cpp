@@ -20,14 +20,18 @@ namespace {
 struct Pipe {
   int fd[2] = {-1, -1};
   Pipe() {
-    if (pipe2(fd, O_CLOEXEC) != 0) throw std::runtime_error(std::string("pipe: ") + strerror(errno));
+    if (pipe2(fd, O_CLOEXEC) != 0)
+      throw std::runtime_error(std::string("pipe: ") + strerror(errno));
   }
   ~Pipe() { close_both(); }
   void close_end(int i) {
     if (fd[i] >= 0) close(fd[i]);
     fd[i] = -1;
   }
-  void close_both() { close_end(0); close_end(1); }
+  void close_both() {
+    close_end(0);
+    close_end(1);
+  }
 };
 
 std::vector<char*> c_strings(const std::vector<std::string>& v) {
@@ -37,8 +41,8 @@ std::vector<char*> c_strings(const std::vector<std::string>& v) {
   return out;
 }
 
-[[noreturn]] void exec_child(const std::vector<std::string>& argv, const RunOptions& o,
-                             Pipe& in, Pipe& out, Pipe& err) {
+[[noreturn]] void exec_child(const std::vector<std::string>& argv, const RunOptions& o, Pipe& in,
+                             Pipe& out, Pipe& err) {
   dup2(in.fd[0], 0);
   dup2(out.fd[1], 1);
   dup2(err.fd[1], 2);
@@ -71,14 +75,18 @@ void pump(Pipe& in, Pipe& out, Pipe& err, const std::string& input, RunResult& r
       if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       char buf[65536];
       ssize_t n = read(sources[i]->fd[0], buf, sizeof buf);
-      if (n > 0) sinks[i]->append(buf, static_cast<size_t>(n));
-      else if (n == 0 || errno != EINTR) sources[i]->close_end(0);
+      if (n > 0)
+        sinks[i]->append(buf, static_cast<size_t>(n));
+      else if (n == 0 || errno != EINTR)
+        sources[i]->close_end(0);
     }
     if (p[2].revents & (POLLOUT | POLLERR | POLLHUP)) {
       ssize_t n = write(in.fd[1], input.data() + written, input.size() - written);
       if (n > 0) written += static_cast<size_t>(n);
-      if (n < 0 && errno != EAGAIN && errno != EINTR) in.close_end(1);
-      else if (written == input.size()) in.close_end(1);
+      if (n < 0 && errno != EAGAIN && errno != EINTR)
+        in.close_end(1);
+      else if (written == input.size())
+        in.close_end(1);
     }
   }
 }
@@ -124,7 +132,8 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
   in.close_end(0);
   out.close_end(1);
   err.close_end(1);
-  pump(in, out, err, options.stdin_data, r, std::chrono::steady_clock::now() + options.timeout, pid);
+  pump(in, out, err, options.stdin_data, r, std::chrono::steady_clock::now() + options.timeout,
+       pid);
   in.close_end(1);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {

@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 // The test process leaves the host's mount namespace once and for all;
 // nothing it mounts afterwards is visible outside.
 std::string enter_private_namespace() {
-  static std::string why = [] () -> std::string {
+  static std::string why = []() -> std::string {
     if (geteuid() != 0) return "end-to-end tests need root";
     if (unshare(CLONE_NEWNS) != 0) return std::string("unshare(CLONE_NEWNS): ") + strerror(errno);
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
@@ -33,7 +33,7 @@ std::string enter_private_namespace() {
   return why;
 }
 
-const char* const kDeviceNodes[] = {"null", "zero", "full", "random", "urandom", "tty"};
+const char* const DEVICE_NODES[] = {"null", "zero", "full", "random", "urandom", "tty"};
 
 }  // namespace
 
@@ -68,7 +68,7 @@ void Sandbox::build_dev() {
   fs::create_directories(keep);
   mount_or_fail("/dev", keep.c_str(), nullptr, MS_BIND | MS_REC, nullptr);
   mount_or_fail("sandbox-dev", "/dev", "tmpfs", MS_NOSUID, "mode=755");
-  for (const char* node : kDeviceNodes) {
+  for (const char* node : DEVICE_NODES) {
     std::string host = keep + "/" + node, mine = std::string("/dev/") + node;
     if (access(host.c_str(), F_OK) != 0) continue;
     int fd = open(mine.c_str(), O_CREAT | O_WRONLY, 0666);
@@ -138,7 +138,8 @@ void Sandbox::make_read_only(const std::string& path) {
 
 std::optional<std::string> shared_data_dir() {
   std::error_code ec;
-  if (fs::is_directory(VAREK_SHARED_DATA_DIR, ec)) return fs::canonical(VAREK_SHARED_DATA_DIR).string();
+  if (fs::is_directory(VAREK_SHARED_DATA_DIR, ec))
+    return fs::canonical(VAREK_SHARED_DATA_DIR).string();
   return std::nullopt;
 }
 

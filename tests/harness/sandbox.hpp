@@ -53,8 +53,8 @@ class Sandbox {
   void make_read_only(const std::string& path);
 
  private:
-  void mount_or_fail(const char* source, const char* target, const char* type,
-                     unsigned long flags, const char* data);
+  void mount_or_fail(const char* source, const char* target, const char* type, unsigned long flags,
+                     const char* data);
   void build_dev();
 
   std::string why_;
@@ -64,11 +64,11 @@ class Sandbox {
 // One datagram received on /dev/log, as glibc's syslog formats it:
 // "<PRI>Mmm dd hh:mm:ss IDENT[PID]: MESSAGE".
 struct SyslogRecord {
-  int priority = -1;     // facility | severity, as sent
+  int priority = -1;  // facility | severity, as sent
   std::string ident;
-  pid_t pid = 0;         // 0 when the sender did not ask for LOG_PID
+  pid_t pid = 0;  // 0 when the sender did not ask for LOG_PID
   std::string message;
-  std::string raw;       // the whole datagram
+  std::string raw;  // the whole datagram
 };
 
 // Binds an AF_UNIX datagram socket at /dev/log (which must be inside a
@@ -92,14 +92,14 @@ SyslogRecord parse_syslog_datagram(const std::string& raw);
 
 struct RunOptions {
   std::vector<std::string> env = {};  // the child's whole environment, "NAME=value"
-  std::string stdin_data = {};    // written to the child's standard input, then closed
-  std::string cwd = {};           // empty: inherit
+  std::string stdin_data = {};        // written to the child's standard input, then closed
+  std::string cwd = {};               // empty: inherit
   std::chrono::milliseconds timeout = std::chrono::seconds(60);
 };
 
 struct RunResult {
-  int exit_status = -1;   // exit code, or -1 when killed by a signal
-  int signal = 0;         // the terminating signal, or 0
+  int exit_status = -1;  // exit code, or -1 when killed by a signal
+  int signal = 0;        // the terminating signal, or 0
   std::string out;
   std::string err;
 };
