@@ -29,6 +29,7 @@ install(CODE "
   set(VAREK_PACKAGING_DIR \"${PROJECT_SOURCE_DIR}/packaging\")
   set(VAREK_STAGING_DIR \"${PROJECT_BINARY_DIR}/packaging-staged\")
   set(VAREK_SBINDIR \"${CMAKE_INSTALL_SBINDIR}\")
+  set(VAREK_LIBEXECDIR \"${CMAKE_INSTALL_LIBEXECDIR}\")
   set(VAREK_SYSCONFDIR \"${CMAKE_INSTALL_SYSCONFDIR}\")
   set(VAREK_SYSTEMD_UNIT_DIR \"${VAREK_SYSTEMD_UNIT_DIR}\")")
 install(SCRIPT "${PROJECT_SOURCE_DIR}/cmake/InstallIntegration.cmake")
@@ -69,10 +70,16 @@ else()
   # What the three programs link against on Debian 12 (C++20 with GCC 12).
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
 endif()
-# The files under /etc are the administrator's once installed.
+# The files under /etc are the administrator's once installed: one line
+# each, every file the package installs under /etc.
+set(VAREK_CONFFILES
+  /etc/default/sessreap
+  /etc/cron.d/sessreap
+  /etc/apache2/conf-available/vrk-logroute.conf
+  /etc/apache2/conf-available/vrk-phpgate.conf)
 set(varek_conffiles "${PROJECT_BINARY_DIR}/packaging-control/conffiles")
-file(WRITE "${varek_conffiles}"
-  "/etc/cron.d/sessreap\n/etc/apache2/conf-available/vrk-logroute.conf\n/etc/apache2/conf-available/vrk-phpgate.conf\n")
+list(JOIN VAREK_CONFFILES "\n" varek_conffile_lines)
+file(WRITE "${varek_conffiles}" "${varek_conffile_lines}\n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${varek_conffiles}")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # "cpack --config CPackSourceConfig.cmake": the sources without build trees.
