@@ -4,7 +4,10 @@
 # last one is wanted and runs /bin/true. Prints medians over interleaved
 # rounds and per-round ratios (this machine is noisy: read the ratios).
 #
-#   bench/phpgate.sh [path/to/phpgate] [rounds]		(as root)
+#   bench/phpgate.sh [path/to/phpgate] [rounds] [LABEL=path/to/other/phpgate ...]	(as root)
+#
+# Other builds of phpgate (unhardened, linked lazily, static) given as
+# LABEL=PATH run in the same rounds and are compared with the first one.
 #
 # floors: /bin/true started directly; a static C wrapper that only execl's it;
 #         the contract floor, a static C wrapper that first reads the
@@ -20,6 +23,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 phpgate=${1:-build/default/php_launcher/phpgate}
 rounds=${2:-300}
+others=("${@:3}")
 sizes="5 500"
 wanted=wanted
 
@@ -29,7 +33,13 @@ if [ -z "${PHPGATE_BENCH_PRIVATE:-}" ]; then
   for tool in unshare cc jq; do
     command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 1; }
   done
-  PHPGATE_BENCH_PRIVATE=1 exec unshare -m --propagation private "$0" "$(realpath "$phpgate")" "$rounds"
+  resolved=()
+  for other in "${others[@]}"; do
+    [[ $other == ?*=?* && -x ${other#*=} ]] || { echo "not LABEL=EXECUTABLE: $other" >&2; exit 1; }
+    resolved+=("${other%%=*}=$(realpath "${other#*=}")")
+  done
+  PHPGATE_BENCH_PRIVATE=1 exec unshare -m --propagation private "$0" "$(realpath "$phpgate")" "$rounds" \
+    "${resolved[@]}"
 fi
 
 # From here on in the private mount namespace: nothing mounted is seen outside.
@@ -83,6 +93,10 @@ registry() {
 names=(true static-execl static-read sh-path phpgate sh-jq)
 programs=(/bin/true "$work/bin/static-execl" "$work/bin/static-read" "$work/bin/sh-path" "$phpgate" "$work/bin/sh-jq")
 col_true=1 col_static=2 col_read=3 col_phpgate=5 col_jq=6
+for other in "${others[@]}"; do
+  names+=("${other%%=*}")
+  programs+=("${other#*=}")
+done
 export VK_CUSTOM_PHP_CGI_INDEX=$wanted
 unset VK_CUSTOM_PHP_INI
 
@@ -124,3 +138,9 @@ printf 'target  phpgate / static-execl, %s handlers <= 1.10: %6.2f  %s\n' "$last
 printf 'target  sh-jq / phpgate, %s handlers >= 10:         %6.1f  %s\n' "$last" "$jq_over" "$(verdict "$jq_over" 10 '>=')"
 printf 'context static-read / static-execl, %s handlers:    %6.2f  (reading the registry alone)\n' "$last" "$read_floor"
 printf 'context phpgate / static-read, %s handlers:         %6.2f  (parse and start-up on top of it)\n' "$last" "$vs_read"
+for i in "${!others[@]}"; do
+  c=$((col_jq + 1 + i))
+  for n in $sizes; do
+    printf 'compare %s / phpgate, %s handlers: %6.3f\n' "${names[$((c - 1))]}" "$n" "$(ratio "$work/times.$n" $c $col_phpgate)"
+  done
+done

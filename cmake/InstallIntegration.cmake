@@ -1,8 +1,10 @@
 # Runs at install time (cmake --install, cpack): writes the systemd units,
-# the cron file and the Apache snippets with the path of the installed
-# programs, which is known only now (cmake --install --prefix, cpack's /usr).
+# the cron file, sessreap's sweep script and its defaults, and the Apache
+# snippets with the paths of the installed files, which are known only now
+# (cmake --install --prefix, cpack's /usr).
 # Set by Packaging.cmake before this script: VAREK_PACKAGING_DIR,
-# VAREK_STAGING_DIR, VAREK_SBINDIR, VAREK_SYSCONFDIR, VAREK_SYSTEMD_UNIT_DIR.
+# VAREK_STAGING_DIR, VAREK_SBINDIR, VAREK_LIBEXECDIR, VAREK_SYSCONFDIR,
+# VAREK_SYSTEMD_UNIT_DIR.
 
 function(varek_full_path out relative)
   if(IS_ABSOLUTE "${relative}")
@@ -13,6 +15,8 @@ function(varek_full_path out relative)
 endfunction()
 
 varek_full_path(SBINDIR "${VAREK_SBINDIR}")
+varek_full_path(libexec_dir "${VAREK_LIBEXECDIR}/varek-server-tools")
+set(SWEEP "${libexec_dir}/sessreap-sweep")
 varek_full_path(unit_dir "${VAREK_SYSTEMD_UNIT_DIR}")
 # The configuration directory as GNUInstallDirs places it: /etc for the
 # prefixes / and /usr, PREFIX/etc otherwise.
@@ -23,21 +27,29 @@ elseif(CMAKE_INSTALL_PREFIX MATCHES "^/(usr/?)?$")
 else()
   set(etc "${CMAKE_INSTALL_PREFIX}/${VAREK_SYSCONFDIR}")
 endif()
+set(ETC "${etc}")
 
 # One staging folder per destination, so that two installs at once (cpack
 # and cmake --install) do not write each other's files.
 string(MD5 key "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 set(staging "${VAREK_STAGING_DIR}/${key}")
 
+# varek_install_configured(TEMPLATE DESTINATION [PROGRAM])
 function(varek_install_configured template destination)
   get_filename_component(name "${template}" NAME)
   string(REGEX REPLACE "\\.in$" "" name "${name}")
   configure_file("${VAREK_PACKAGING_DIR}/${template}" "${staging}/${name}" @ONLY)
-  file(INSTALL DESTINATION "${destination}" TYPE FILE FILES "${staging}/${name}")
+  set(type FILE)
+  if("${ARGN}" STREQUAL "PROGRAM")
+    set(type PROGRAM)
+  endif()
+  file(INSTALL DESTINATION "${destination}" TYPE ${type} FILES "${staging}/${name}")
 endfunction()
 
 varek_install_configured(systemd/sessreap.service.in "${unit_dir}")
 varek_install_configured(systemd/sessreap.timer.in "${unit_dir}")
+varek_install_configured(libexec/sessreap-sweep.in "${libexec_dir}" PROGRAM)
+varek_install_configured(default/sessreap.in "${etc}/default")
 varek_install_configured(cron.d/sessreap.in "${etc}/cron.d")
 varek_install_configured(apache2/vrk-logroute.conf.in "${etc}/apache2/conf-available")
 varek_install_configured(apache2/vrk-phpgate.conf.in "${etc}/apache2/conf-available")

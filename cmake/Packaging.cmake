@@ -1,23 +1,34 @@
 # What administrators get besides the three programs (man pages, systemd
-# units, cron file, Apache snippets), and the Debian package made by
-# "cpack -G DEB".
+# units, cron file, sessreap's sweep and its defaults, Apache snippets, the
+# copyright and changelog), and the Debian package made by "cpack -G DEB".
+set(varek_package varek-server-tools)
+set(varek_docdir "${CMAKE_INSTALL_DATAROOTDIR}/doc/${varek_package}")
 
-# --- Man pages, compressed as Debian keeps them --------------------------
-set(varek_man_pages sessreap.8 phpgate.8 logroute.8 vrk.conf.5)
-set(varek_man_outputs)
-foreach(page IN LISTS varek_man_pages)
-  string(REGEX MATCH "[0-9]$" section "${page}")
-  set(out "${PROJECT_BINARY_DIR}/man/${page}.gz")
+# varek_gzip(SOURCE OUTPUT): OUTPUT is SOURCE compressed as Debian keeps
+# manuals and changelogs (gzip -9n: no name, no time stamp), built with the
+# default targets so that cpack finds it after a plain build.
+set(varek_gzipped)
+function(varek_gzip source out)
+  get_filename_component(dir "${out}" DIRECTORY)
+  string(REGEX REPLACE "\\.gz$" "" plain "${out}")
   add_custom_command(OUTPUT "${out}"
-    COMMAND ${CMAKE_COMMAND} -E make_directory "${PROJECT_BINARY_DIR}/man"
-    COMMAND ${CMAKE_COMMAND} -E copy "${PROJECT_SOURCE_DIR}/man/${page}" "${PROJECT_BINARY_DIR}/man/${page}"
-    COMMAND gzip -9nf "${PROJECT_BINARY_DIR}/man/${page}"
-    DEPENDS "${PROJECT_SOURCE_DIR}/man/${page}"
-    COMMENT "Compressing man page ${page}")
-  list(APPEND varek_man_outputs "${out}")
-  install(FILES "${out}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man${section}")
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${dir}"
+    COMMAND ${CMAKE_COMMAND} -E copy "${source}" "${plain}"
+    COMMAND gzip -9nf "${plain}"
+    DEPENDS "${source}"
+    COMMENT "Compressing ${out}")
+  set(varek_gzipped ${varek_gzipped} "${out}" PARENT_SCOPE)
+endfunction()
+
+# --- Man pages, changelog and copyright, as Debian keeps them -------------
+foreach(page sessreap.8 phpgate.8 logroute.8 vrk.conf.5)
+  string(REGEX MATCH "[0-9]$" section "${page}")
+  varek_gzip("${PROJECT_SOURCE_DIR}/man/${page}" "${PROJECT_BINARY_DIR}/man/${page}.gz")
+  install(FILES "${PROJECT_BINARY_DIR}/man/${page}.gz" DESTINATION "${CMAKE_INSTALL_MANDIR}/man${section}")
 endforeach()
-add_custom_target(man_pages ALL DEPENDS ${varek_man_outputs})
+varek_gzip("${PROJECT_SOURCE_DIR}/packaging/debian/changelog" "${PROJECT_BINARY_DIR}/packaging-doc/changelog.gz")
+install(FILES "${PROJECT_BINARY_DIR}/packaging-doc/changelog.gz" DESTINATION "${varek_docdir}")
+add_custom_target(compressed_docs ALL DEPENDS ${varek_gzipped})
 
 # --- systemd units, cron file, Apache snippets ---------------------------
 # Written at install time with the installed programs' path (see
@@ -29,6 +40,7 @@ install(CODE "
   set(VAREK_PACKAGING_DIR \"${PROJECT_SOURCE_DIR}/packaging\")
   set(VAREK_STAGING_DIR \"${PROJECT_BINARY_DIR}/packaging-staged\")
   set(VAREK_SBINDIR \"${CMAKE_INSTALL_SBINDIR}\")
+  set(VAREK_LIBEXECDIR \"${CMAKE_INSTALL_LIBEXECDIR}\")
   set(VAREK_SYSCONFDIR \"${CMAKE_INSTALL_SYSCONFDIR}\")
   set(VAREK_SYSTEMD_UNIT_DIR \"${VAREK_SYSTEMD_UNIT_DIR}\")")
 install(SCRIPT "${PROJECT_SOURCE_DIR}/cmake/InstallIntegration.cmake")
@@ -39,7 +51,7 @@ install(SCRIPT "${PROJECT_SOURCE_DIR}/cmake/InstallIntegration.cmake")
 # prefix "cmake --install" uses. DESTDIR staging keeps CMAKE_INSTALL_PREFIX
 # at /usr while cpack installs, so the generated files name /usr/sbin.
 set(CPACK_GENERATOR "DEB")
-set(CPACK_PACKAGE_NAME "varek-server-tools")
+set(CPACK_PACKAGE_NAME "${varek_package}")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_VENDOR "Varek")
 set(CPACK_PACKAGE_CONTACT "Varek server tools maintainers <tools@varek.invalid>")
@@ -69,14 +81,41 @@ else()
   # What the three programs link against on Debian 12 (C++20 with GCC 12).
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
 endif()
-# The files under /etc are the administrator's once installed.
-set(varek_conffiles "${PROJECT_BINARY_DIR}/packaging-control/conffiles")
-file(WRITE "${varek_conffiles}"
-  "/etc/cron.d/sessreap\n/etc/apache2/conf-available/vrk-logroute.conf\n/etc/apache2/conf-available/vrk-phpgate.conf\n")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${varek_conffiles}")
+# The files under /etc are the administrator's once installed: one line
+# each, every file the package installs under /etc.
+set(VAREK_CONFFILES
+  /etc/default/sessreap
+  /etc/cron.d/sessreap
+  /etc/apache2/conf-available/vrk-logroute.conf
+  /etc/apache2/conf-available/vrk-phpgate.conf)
+set(control "${PROJECT_BINARY_DIR}/packaging-control")
+list(JOIN VAREK_CONFFILES "\n" varek_conffile_lines)
+file(WRITE "${control}/conffiles" "${varek_conffile_lines}\n")
+# Maintainer scripts (packaging/debian): they disable the Apache confs on
+# removal and track sessreap.timer, so they learn the confs' names here.
+set(VAREK_APACHE_CONFS)
+foreach(conffile IN LISTS VAREK_CONFFILES)
+  if(conffile MATCHES "^/etc/apache2/conf-available/(.+)\\.conf$")
+    list(APPEND VAREK_APACHE_CONFS "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+list(JOIN VAREK_APACHE_CONFS " " VAREK_APACHE_CONFS)
+foreach(script postinst prerm postrm)
+  configure_file("${PROJECT_SOURCE_DIR}/packaging/debian/${script}.in" "${control}/${script}" @ONLY
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+endforeach()
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  "${control}/conffiles" "${control}/postinst" "${control}/prerm" "${control}/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Debian policy: the machine-readable copyright file, and lintian overrides,
+# each with its reason in the file.
+configure_file("${PROJECT_SOURCE_DIR}/packaging/debian/copyright.in"
+  "${PROJECT_BINARY_DIR}/packaging-doc/copyright" @ONLY)
+install(FILES "${PROJECT_BINARY_DIR}/packaging-doc/copyright" DESTINATION "${varek_docdir}")
+install(FILES "${PROJECT_SOURCE_DIR}/packaging/debian/lintian-overrides"
+  DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides" RENAME "${varek_package}")
 # "cpack --config CPackSourceConfig.cmake": the sources without build trees.
-set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/build/" "/\\.ci/")
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git(/|$)" "/build/" "/\\\\.ci/")
 include(CPack)
 
 # --- Tests -----------------------------------------------------------------

@@ -3,8 +3,10 @@
  *
  *	spawn [-f] rounds program ...
  *
- * Each round starts every program once, beginning with a different one
- * from round to round, so that all of them meet the same machine load. It
+ * Each round starts every program once, in an order shuffled afresh for
+ * every round (from a fixed seed), so that all of them meet the same machine
+ * load and none always follows the same program (a program run after a
+ * heavy one finds colder caches). It
  * prints one line per round: for each program, in the order of the command
  * line, the wall-clock time of its run in microseconds, or with -f the
  * minor page faults of its process (all the images it went through). A run
@@ -51,7 +53,7 @@ static double run_once(char *path, int faults) {
 int main(int argc, char *argv[]) {
   double *took;
   long r, rounds;
-  int faults = 0, i, n;
+  int faults = 0, i, n, *order;
 
   if (argc > 1 && strcmp(argv[1], "-f") == 0) {
     faults = 1;
@@ -63,15 +65,19 @@ int main(int argc, char *argv[]) {
     return 2;
   }
   n = argc - 2;
-  if ((took = calloc(n, sizeof *took)) == NULL) {
+  if ((took = calloc(n, sizeof *took)) == NULL || (order = calloc(n, sizeof *order)) == NULL) {
     perror("spawn");
     return 1;
   }
+  for (i = 0; i < n; i++) order[i] = i;
+  srand(1);
   for (r = 0; r < rounds; r++) {
-    for (i = 0; i < n; i++) {
-      int k = (r + i) % n;
-      took[k] = run_once(argv[2 + k], faults);
+    for (i = n - 1; i > 0; i--) { /* Fisher-Yates */
+      int j = rand() % (i + 1), k = order[i];
+      order[i] = order[j];
+      order[j] = k;
     }
+    for (i = 0; i < n; i++) took[order[i]] = run_once(argv[2 + order[i]], faults);
     for (i = 0; i < n; i++) printf("%s%.1f", i ? " " : "", took[i]);
     putchar('\n');
   }

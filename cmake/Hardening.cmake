@@ -1,0 +1,70 @@
+# Debian's hardening flags for every program and test of the build: what
+# "DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags" gives on Debian 12
+# (stack protector, _FORTIFY_SOURCE=2, format checks, RELRO, immediate
+# binding; PIE is the compiler's default there and is asked for explicitly
+# here), plus the two features that dpkg-buildflags adds from 1.22 on
+# ("branch": -fcf-protection on amd64; "stackclash"), so that hardening-check
+# passes. The three programs run as root and read files other users can
+# influence (session directories, the PHP registry, access-log lines).
+#
+# Sanitized and fuzzing builds leave it out: _FORTIFY_SOURCE swaps memcpy and
+# friends for checked variants that AddressSanitizer does not intercept (its
+# reports get lost), and the stack protector duplicates what ASan checks.
+# Those builds are for finding faults, not for shipping.
+include(CheckCCompilerFlag)
+include(CheckCXXCompilerFlag)
+include(CheckPIESupported)
+
+set(varek_hardening_default ON)
+if(VAREK_SANITIZE OR VAREK_BUILD_FUZZ)
+  set(varek_hardening_default OFF)
+endif()
+option(VAREK_HARDENING "Build with Debian's hardening flags (off with sanitizers and fuzzing)"
+  ${varek_hardening_default})
+
+if(VAREK_HARDENING)
+  set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+  check_pie_supported(LANGUAGES C CXX)
+  add_compile_options(-fstack-protector-strong -Wformat -Werror=format-security)
+  # Only where the compiler has them for this architecture (-fcf-protection
+  # is x86's; arm64 has -mbranch-protection=standard instead).
+  foreach(flag -fstack-clash-protection -fcf-protection -mbranch-protection=standard)
+    string(MAKE_C_IDENTIFIER "VAREK_HAS${flag}" var)
+    check_c_compiler_flag(${flag} ${var}_C)
+    check_cxx_compiler_flag(${flag} ${var}_CXX)
+    if(${var}_C AND ${var}_CXX)
+      add_compile_options(${flag})
+    endif()
+  endforeach()
+  add_link_options(LINKER:-z,relro LINKER:-z,now)
+endif()
+
+# _FORTIFY_SOURCE=2 for the three programs and the libraries they are made
+# of, in optimizing builds (glibc's checked functions need the optimizer and
+# warn without it). Not for the test programs: with it, glibc declares calls
+# such as chdir and symlink warn_unused_result, and tests that set up their
+# scene ignore those results. Run once every target exists.
+function(varek_fortify_programs)
+  set(pending sessreap phpgate logroute)
+  set(seen)
+  while(pending)
+    list(POP_FRONT pending target)
+    if(NOT TARGET ${target} OR target IN_LIST seen)
+      continue()
+    endif()
+    list(APPEND seen ${target})
+    get_target_property(imported ${target} IMPORTED)
+    get_target_property(type ${target} TYPE)
+    if(imported OR type STREQUAL "INTERFACE_LIBRARY")
+      continue()
+    endif()
+    target_compile_definitions(${target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
+    get_target_property(libraries ${target} LINK_LIBRARIES)
+    if(libraries)
+      list(APPEND pending ${libraries})
+    endif()
+  endwhile()
+endfunction()
+if(VAREK_HARDENING AND NOT VAREK_SANITIZE)
+  cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL varek_fortify_programs)
+endif()
