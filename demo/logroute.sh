@@ -6,6 +6,8 @@
 # logroute reads its fixed paths ("/etc/vrk/vrk.conf", "/var/www/vhosts",
 # "/var/log/apache2"), so the demo runs in a private mount namespace with
 # throw-away overlays over /etc and /var: the host's files are never touched.
+# logroute runs from a copy made before the demo's empty trees go up, so it
+# may be built anywhere.
 set -eu
 
 if [ $# -ne 1 ] || [ ! -x "$1" ]; then
@@ -24,6 +26,8 @@ trap 'rmdir "$scratch" 2>/dev/null || true' EXIT
 unshare -m --propagation private sh -eu -s "$logroute" "$scratch" <<'INSIDE'
 logroute=$1 scratch=$2
 mount -t tmpfs logroute-demo "$scratch"
+cp "$logroute" "$scratch/logroute"
+logroute=$scratch/logroute
 for dir in etc var; do
 	mkdir -p "$scratch/$dir/upper" "$scratch/$dir/work"
 	mount -t overlay overlay \
@@ -63,7 +67,12 @@ stream() {
 	echo "a line without tags is skipped"
 }
 stream | sed 's/^/  /'
-stream | "$logroute" 8443
+status=0
+stream | "$logroute" 8443 || status=$?
+if [ "$status" -ne 0 ]; then
+	echo "logroute demo: logroute ended with status $status" >&2
+	exit 1
+fi
 echo
 echo "== output: files written, with their line counts"
 for top in /var/www/vhosts /var/log/apache2; do

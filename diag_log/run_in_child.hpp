@@ -4,9 +4,11 @@
 #pragma once
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -26,7 +28,7 @@ inline void drain(int out_fd, int err_fd, child_result& result) {
   std::string* sinks[2] = {&result.out, &result.err};
   int open_count = 2;
   while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0) continue;
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
     for (int i = 0; i < 2; i++) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       char chunk[4096];
@@ -46,7 +48,9 @@ inline void drain(int out_fd, int err_fd, child_result& result) {
 
 // Runs body in a child; the child exits with body's result unless body ends
 // it first.  Stdio buffers are flushed before the fork and before the exit.
-inline child_result run_in_child(const std::function<int()>& body) {
+// A child still running after limit_seconds is ended by SIGALRM, and its
+// error output ends with a line that says so.
+inline child_result run_in_child(const std::function<int()>& body, unsigned limit_seconds = 30) {
   child_result result;
   int out_pipe[2], err_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return result;
@@ -60,6 +64,8 @@ inline child_result run_in_child(const std::function<int()>& body) {
     dup2(out_pipe[1], STDOUT_FILENO);
     dup2(err_pipe[1], STDERR_FILENO);
     for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
+    signal(SIGALRM, SIG_DFL);
+    alarm(limit_seconds);
     int code = body();
     std::fflush(nullptr);
     _exit(code);
@@ -70,5 +76,8 @@ inline child_result run_in_child(const std::function<int()>& body) {
   int status = 0;
   waitpid(pid, &status, 0);
   if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM)
+    result.err +=
+        "\nrun_in_child: still running after " + std::to_string(limit_seconds) + " s: ended\n";
   return result;
 }

@@ -2,13 +2,19 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <set>
 #include <stdexcept>
+#include <thread>
 
 #include "harness/sandbox.hpp"
 
@@ -16,6 +22,15 @@ extern char** environ;
 
 namespace harness {
 namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::steady_clock;
+
+// How long the outputs of a killed child are read on, how long a child has
+// to start, and to end once asked to stop.
+constexpr auto KILL_GRACE = std::chrono::seconds(1);
+constexpr auto START_LIMIT = std::chrono::seconds(10);
+constexpr auto STOP_LIMIT = std::chrono::seconds(20);
 
 struct Pipe {
   int fd[2] = {-1, -1};
@@ -51,23 +66,23 @@ std::vector<char*> c_strings(const std::vector<std::string>& v) {
   auto env = c_strings(o.env);
   signal(SIGPIPE, SIG_DFL);
   execve(args[0], args.data(), env.data());
+  dprintf(2, "harness: cannot run %s: %s\n", args[0], strerror(errno));
   _exit(125);
 }
 
-// Feeds standard input and drains both outputs until the child closes them.
-void pump(Pipe& in, Pipe& out, Pipe& err, const std::string& input, RunResult& r,
-          std::chrono::steady_clock::time_point deadline, pid_t pid) {
+// Feeds standard input and drains both outputs until they are closed (by the
+// child and whatever it started) or the deadline passes; returns whether
+// they were.
+bool pump(Pipe& in, Pipe& out, Pipe& err, const std::string& input, RunResult& r,
+          steady_clock::time_point deadline) {
   size_t written = 0;
   if (input.empty()) in.close_end(1);
-  fcntl(in.fd[1], F_SETFL, O_NONBLOCK);
+  if (in.fd[1] >= 0) fcntl(in.fd[1], F_SETFL, O_NONBLOCK);
   while (out.fd[0] >= 0 || err.fd[0] >= 0) {
     pollfd p[3] = {{out.fd[0], POLLIN, 0}, {err.fd[0], POLLIN, 0}, {in.fd[1], POLLOUT, 0}};
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      kill(pid, SIGKILL);
-      left = std::chrono::milliseconds(1000);
-    }
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady_clock::now());
+    if (left.count() <= 0) return false;
     if (poll(p, 3, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
     Pipe* sources[2] = {&out, &err};
     std::string* sinks[2] = {&r.out, &r.err};
@@ -89,6 +104,52 @@ void pump(Pipe& in, Pipe& out, Pipe& err, const std::string& input, RunResult& r
         in.close_end(1);
     }
   }
+  return true;
+}
+
+// Waits for pid to end until the deadline, then kills it (and sets killed);
+// returns its wait status.
+int reap(pid_t pid, steady_clock::time_point deadline, bool& killed) {
+  int status = 0;
+  auto pause = std::chrono::milliseconds(1);
+  for (;;) {
+    pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid || (done < 0 && errno != EINTR)) return status;
+    if (steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::milliseconds(50));
+  }
+  kill(pid, SIGKILL);
+  killed = true;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+// Waits up to the limit for fd to become readable; false when it did not.
+bool readable_within(int fd, steady_clock::duration limit) {
+  pollfd p{fd, POLLIN, 0};
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(limit).count();
+  int n;
+  while ((n = poll(&p, 1, static_cast<int>(ms))) < 0 && errno == EINTR) {
+  }
+  return n > 0;
+}
+
+// Whether process pid has each path open, by what its /proc/<pid>/fd links
+// lead to.
+bool holds_open(pid_t pid, const std::vector<std::string>& paths) {
+  std::set<std::pair<dev_t, ino_t>> open_files;
+  std::error_code ec;
+  for (const auto& link : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    struct stat st;
+    if (stat(link.path().c_str(), &st) == 0) open_files.insert({st.st_dev, st.st_ino});
+  }
+  for (const auto& path : paths) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !open_files.count({st.st_dev, st.st_ino})) return false;
+  }
+  return true;
 }
 
 // VAREK_E2E_WRAPPER (e.g. "valgrind --error-exitcode=99 -q") is put in
@@ -132,19 +193,29 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
   in.close_end(0);
   out.close_end(1);
   err.close_end(1);
-  pump(in, out, err, options.stdin_data, r, std::chrono::steady_clock::now() + options.timeout,
-       pid);
+  auto deadline = steady_clock::now() + options.timeout;
+  bool closed = pump(in, out, err, options.stdin_data, r, deadline);
   in.close_end(1);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  bool killed = false;
+  int status = reap(pid, deadline, killed);
   signal(SIGPIPE, old_sigpipe);
+  std::string limit = std::to_string(options.timeout.count()) + " ms";
+  if (killed) {
+    // What the child wrote before it died is still in the pipes.
+    closed = pump(in, out, err, "", r, steady_clock::now() + KILL_GRACE);
+    r.err += "\nharness: " + argv[0] + " still running after " + limit + ": killed\n";
+  }
+  if (!closed)
+    r.err += "\nharness: " + argv[0] + "'s output still held open by another process after " +
+             limit + ": not read further\n";
   if (WIFEXITED(status)) r.exit_status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
   return r;
 }
 
+// The child reports a failed exec through a pipe that a successful one closes.
 Child::Child(const std::vector<std::string>& argv) {
+  Pipe started;
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error(std::string("fork: ") + strerror(errno));
   if (pid_ == 0) {
@@ -152,8 +223,18 @@ Child::Child(const std::vector<std::string>& argv) {
     dup2(null, 0);
     auto args = c_strings(argv);
     execvp(args[0], args.data());
+    int error = errno;
+    (void)!write(started.fd[1], &error, sizeof error);
     _exit(127);
   }
+  started.close_end(1);
+  int error = 0;
+  if (!readable_within(started.fd[0], START_LIMIT))
+    error = ETIMEDOUT;
+  else if (read(started.fd[0], &error, sizeof error) <= 0)
+    return;  // closed by exec: running
+  stop(SIGKILL);
+  throw std::runtime_error("cannot start " + argv[0] + ": " + strerror(error));
 }
 
 Child::~Child() {
@@ -163,9 +244,11 @@ Child::~Child() {
 int Child::stop(int sig) {
   if (pid_ <= 0) return -1;
   kill(pid_, sig);
-  int status = 0;
-  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-  }
+  bool killed = false;
+  int status = reap(pid_, steady_clock::now() + STOP_LIMIT, killed);
+  if (killed)
+    fprintf(stderr, "harness: process %d still running %lld s after signal %d: killed\n", pid_,
+            static_cast<long long>(STOP_LIMIT.count()), sig);
   pid_ = -1;
   return status;
 }
@@ -185,7 +268,11 @@ std::unique_ptr<Child> hold_open(const std::vector<std::string>& paths) {
   ready.close_end(1);
   auto child = std::make_unique<Child>(pid);
   char c = 0;
-  if (read(ready.fd[0], &c, 1) != 1) throw std::runtime_error("holder could not open its files");
+  if (!readable_within(ready.fd[0], START_LIMIT) || read(ready.fd[0], &c, 1) != 1)
+    throw std::runtime_error("holder could not open its files");
+  if (!holds_open(pid, paths))
+    throw std::runtime_error("the files do not show in the holder's /proc/" + std::to_string(pid) +
+                             "/fd");
   return child;
 }
 

@@ -1,4 +1,6 @@
 // Private mount namespace with fresh layers over the paths the programs use.
+// The checkout, the build tree and the shared test data stay visible at their
+// own paths whatever those layers cover (a clone under /tmp, say).
 #include "harness/sandbox.hpp"
 
 #include <fcntl.h>
@@ -35,11 +37,42 @@ std::string enter_private_namespace() {
 
 const char* const DEVICE_NODES[] = {"null", "zero", "full", "random", "urandom", "tty"};
 
+// What tests reach by path inside the sandbox: the programs under test in the
+// build tree, files of the checkout, the shared test data (when present).
+const char* const KEPT_DIRS[] = {VAREK_SOURCE_DIR, VAREK_BUILD_DIR, VAREK_SHARED_DATA_DIR};
+
+// A kept directory, held open while the private layers go up over its path.
+struct held_dir {
+  std::string path;
+  int fd;
+};
+
+std::vector<held_dir> open_kept_dirs() {
+  std::vector<held_dir> held;
+  for (const char* dir : KEPT_DIRS) {
+    std::error_code ec;
+    std::string path = fs::canonical(dir, ec).string();
+    int fd = ec ? -1 : open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) held.push_back({path, fd});
+  }
+  // Parents first: binding a checkout back also brings a build tree inside it.
+  std::sort(held.begin(), held.end(),
+            [](const held_dir& a, const held_dir& b) { return a.path < b.path; });
+  return held;
+}
+
+bool same_directory(int fd, const std::string& path) {
+  struct stat was, now;
+  return fstat(fd, &was) == 0 && stat(path.c_str(), &now) == 0 && was.st_dev == now.st_dev &&
+         was.st_ino == now.st_ino;
+}
+
 }  // namespace
 
 Sandbox::Sandbox() {
   why_ = enter_private_namespace();
   if (!ok()) return;
+  std::vector<held_dir> kept = open_kept_dirs();
   try {
     mount_or_fail("sandbox", "/tmp", "tmpfs", 0, "mode=1777");
     // Overlays keep the host's /etc and /var readable (passwd, ld.so.cache,
@@ -57,9 +90,20 @@ Sandbox::Sandbox() {
     // appeared under /var/log start from an empty one instead.
     mount_or_fail("sandbox-log", "/var/log", "tmpfs", 0, "mode=755");
     build_dev();
+    for (const held_dir& dir : kept)
+      if (!same_directory(dir.fd, dir.path)) bind_back(dir.fd, dir.path);
   } catch (const std::exception& e) {
     why_ = e.what();
   }
+  for (const held_dir& dir : kept) close(dir.fd);
+}
+
+// Mounts the directory open as fd, which a private layer now covers, back at
+// its own path: tests see the real one, not a copy or an overlay of it.
+void Sandbox::bind_back(int fd, const std::string& path) {
+  fs::create_directories(path);
+  std::string source = "/proc/self/fd/" + std::to_string(fd);
+  mount_or_fail(source.c_str(), path.c_str(), nullptr, MS_BIND | MS_REC, nullptr);
 }
 
 // A minimal /dev of our own, so /dev/log can be bound whatever the host has.

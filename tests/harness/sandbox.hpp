@@ -14,7 +14,9 @@
 // The test process enters its own mount namespace on the first Sandbox and
 // stays there; each Sandbox mounts fresh layers over /tmp, /etc, /var and
 // /dev (with an empty /var/log, so the host's own logging never shows) and
-// removes them again when it goes out of scope.
+// removes them again when it goes out of scope. The checkout, the build tree
+// and the shared test data stay visible at their own paths wherever they are
+// (under /tmp too): the sandbox mounts them back over its private layers.
 #pragma once
 
 #include <sys/types.h>
@@ -56,6 +58,7 @@ class Sandbox {
   void mount_or_fail(const char* source, const char* target, const char* type, unsigned long flags,
                      const char* data);
   void build_dev();
+  void bind_back(int fd, const std::string& path);
 
   std::string why_;
   std::vector<std::string> mounts_;  // in mounting order
@@ -108,14 +111,17 @@ struct RunResult {
 std::vector<std::string> current_environment();
 
 // Runs argv[0] (a path) with argv, env and stdin as given; collects both
-// output streams. A child still running at the timeout is killed.
+// output streams. A child still running at the timeout is killed, and its
+// error output ends with a line that says so; descendants that keep the
+// streams open are waited for a second more.
 RunResult run(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 // A running child that the test starts and stops, e.g. a process that holds
 // a file open. The destructor kills and reaps it.
 class Child {
  public:
-  // Starts argv with the test's environment; returns once it is running.
+  // Starts argv with the test's environment; returns once it is running
+  // (its exec succeeded), throws when it cannot be started within 10 s.
   explicit Child(const std::vector<std::string>& argv);
   // Takes charge of a child that the caller forked.
   explicit Child(pid_t pid) : pid_(pid) {}
@@ -123,7 +129,8 @@ class Child {
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
   pid_t pid() const { return pid_; }
-  // Sends sig and waits; returns the wait status.
+  // Sends sig and waits up to 20 s for the end, then kills it (and says so
+  // on standard error); returns the wait status.
   int stop(int sig = 15);
 
  private:
@@ -131,7 +138,8 @@ class Child {
 };
 
 // Starts a process that opens each path (read-only) and sleeps until it is
-// stopped; returns once all are open, verified through /proc/<pid>/fd.
+// stopped; returns once all are open, verified through /proc/<pid>/fd
+// (throws when they are not within 10 s).
 std::unique_ptr<Child> hold_open(const std::vector<std::string>& paths);
 
 // Directory of the shared test data (JSON corpus, ...), or nullopt when the
