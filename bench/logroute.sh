@@ -19,6 +19,10 @@
 # peers:          Apache's split-logfile (fed "host logline") and cronolog
 #                 (fed the log lines alone, one output file: it cannot split)
 #
+# With LOGROUTE_BASELINE=path/to/another/logroute, that build runs too, in
+# the same rounds (row "baseline"), and its time against logroute's is
+# printed: the way to compare two builds on a noisy machine.
+#
 # Everything runs in a private mount namespace: the work directory is a
 # tmpfs, and /etc/vrk/vrk.conf (pointing logroute at the tmpfs) exists only
 # in an overlay over /etc.  The host's /etc/vrk, /var/www and /var/log are
@@ -39,8 +43,9 @@ if [ "${1:-}" != --inside ]; then
   etc_vrk_before=$([ -e /etc/vrk ] && echo present || echo absent)
   work=$(mktemp -d /tmp/logroute-bench.XXXXXX)
   trap 'rmdir "$work" 2>/dev/null || true' EXIT
+  baseline=${LOGROUTE_BASELINE:+$(readlink -f "$LOGROUTE_BASELINE")}
   unshare -m --propagation private bash "$here/logroute.sh" --inside \
-    "$(readlink -f "$logroute")" "$rounds" "$lines" "$work" "$here/logroute"
+    "$(readlink -f "$logroute")" "$rounds" "$lines" "$work" "$here/logroute" "$baseline"
   if [ "$etc_vrk_before" = absent ] && [ -e /etc/vrk ]; then
     echo "$0: /etc/vrk appeared on the host" >&2
     exit 1
@@ -49,7 +54,7 @@ if [ "${1:-}" != --inside ]; then
 fi
 
 # ---- inside the private mount namespace ----
-logroute=$2 rounds=$3 lines=$4 work=$5 sources=$6
+logroute=$2 rounds=$3 lines=$4 work=$5 sources=$6 baseline=${7:-}
 mount -t tmpfs logroute-bench "$work"
 mkdir -p "$work/etc/upper" "$work/etc/work"
 mount -t overlay overlay -o "lowerdir=/etc,upperdir=$work/etc/upper,workdir=$work/etc/work" /etc
@@ -82,6 +87,7 @@ run_contract() {
 # Under /usr/bin/time for its peak RSS (which adds a fork and an exec to its
 # time, not to the others').
 run_logroute() { cat "$work/in/$1/tagged" | /usr/bin/time -f %M -o "$work/rss" "$logroute"; }
+run_baseline() { cat "$work/in/$1/tagged" | /usr/bin/time -f %M -o "$work/rss.baseline" "$baseline"; }
 run_split() { cat "$work/in/$1/split" | (cd "$work/out/split" && /usr/sbin/split-logfile); }
 # cronolog exits 3 at the end of its input.
 run_cronolog() { cat "$work/in/$1/plain" | cronolog "$work/out/cronolog_log" || [ $? -eq 3 ]; }
@@ -101,6 +107,7 @@ check_vhost_logs() {
 check_floor() { cmp -s "$work/in/$1/tagged" "$work/out/floor" && echo ok || echo FAIL; }
 check_contract() { check_vhost_logs "$1"; }
 check_logroute() { check_vhost_logs "$1"; }
+check_baseline() { check_vhost_logs "$1"; }
 check_split() {
   local m=$1 host
   while read -r host; do
@@ -110,7 +117,7 @@ check_split() {
 }
 check_cronolog() { cmp -s "$work/in/$1/plain" "$work/out/cronolog_log" && echo "ok (1 file)" || echo FAIL; }
 
-tools_for() { echo floor contract logroute split cronolog; }
+tools_for() { echo floor contract logroute ${baseline:+baseline} split cronolog; }
 
 median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
 
@@ -175,6 +182,11 @@ printf '  (the contract floor itself: %.2f)\n' "$(ratio b floor contract)"
 printf '  mix c time <= 1.3 x contract floor:         %.2f  %s\n' "$vc_c" "$(met "$vc_c" '<=' 1.3)"
 printf '  mix a >= 4 x faster than split-logfile:     %.2f  %s\n' "$sp_a" "$(met "$sp_a" '>=' 4)"
 printf '  mix b >= 4 x faster than split-logfile:     %.2f  %s\n' "$sp_b" "$(met "$sp_b" '>=' 4)"
+if [ -n "$baseline" ]; then
+  for m in "${mixes[@]}"; do
+    printf '  mix %s logroute time / baseline time:       %.3f\n' "$m" "$(ratio "$m" logroute baseline)"
+  done
+fi
 
 # What key changes alone cost in mix b: its number of host changes times the
 # cost of one change, taken from mix c (contract floor minus pipe floor, per

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -83,8 +85,8 @@ int open_in(int dir, const char* name, int flags, mode_t mode, const char** why)
   return fd;
 }
 
-// The directory that holds the file at path[0, dir_end), its last component
-// under the link rule.
+// The directory path[0, dir_end) holding the log file, its last component
+// under the link rule (the slow way, for when it is not a directory).
 int open_log_dir(char* path, char* dir_end, const char** why) {
   if (dir_end == path) return open_part(path, dir_end, DIR_FLAGS);
   char* parent_end = nullptr;
@@ -99,12 +101,40 @@ int open_log_dir(char* path, char* dir_end, const char** why) {
   return dir;
 }
 
+// The whole path with no symbolic link followed anywhere: the common case,
+// in one call.  Fails with ELOOP when there is a link on the way (ENOSYS
+// before Linux 5.6).
+int open_without_links(const char* path) {
+  struct open_how how = {};
+  how.flags = FILE_FLAGS;
+  how.mode = FILE_MODE;
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  return static_cast<int>(syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how));
+}
+
+// The directory holding the log file as the link rule allows, and the file
+// in it.  Most often the directory is one: opened itself (a link is not
+// followed), it serves at once.  A link, or something else, fails with
+// ENOTDIR and is looked at more closely.
+int open_following_links(char* path, const char** why) {
+  char* dir_end = nullptr;
+  char* name = last_component(path, path + std::strlen(path), &dir_end);
+  int dir = open_part(path, dir_end, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  int fd = dir < 0 ? -1 : open_in(dir, name, FILE_FLAGS, FILE_MODE, why);
+  if (fd < 0 && dir >= 0 && errno == ENOTDIR && *why == nullptr) {
+    close(dir);
+    dir = open_log_dir(path, dir_end, why);
+    if (dir >= 0) fd = open_in(dir, name, FILE_FLAGS, FILE_MODE, why);
+  }
+  if (dir >= 0) close_keeping_errno(dir);
+  return fd;
+}
+
 // A FIFO without a reader or a socket fails to open with ENXIO: says so.
-const char* open_failure(int dir, const char* name) {
+const char* open_failure(const char* path) {
   int error = errno;
   struct stat st;
-  if (error == ENXIO && fstatat(dir, name, &st, 0) == 0 && !S_ISREG(st.st_mode) &&
-      !S_ISCHR(st.st_mode))
+  if (error == ENXIO && stat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISCHR(st.st_mode))
     return LOG_FILE_NOT_A_FILE;
   return std::strerror(error);
 }
@@ -113,17 +143,12 @@ const char* open_failure(int dir, const char* name) {
 
 int log_file_open(char* path, struct stat* st, const char** why) {
   *why = nullptr;
-  char* dir_end = nullptr;
-  char* name = last_component(path, path + std::strlen(path), &dir_end);
-  int dir = open_log_dir(path, dir_end, why);
-  if (dir < 0) {
-    if (*why == nullptr) *why = std::strerror(errno);
+  int fd = open_without_links(path);
+  if (fd < 0 && (errno == ELOOP || errno == ENOSYS)) fd = open_following_links(path, why);
+  if (fd < 0) {
+    if (*why == nullptr) *why = open_failure(path);
     return -1;
   }
-  int fd = open_in(dir, name, FILE_FLAGS, FILE_MODE, why);
-  if (fd < 0 && *why == nullptr) *why = open_failure(dir, name);
-  close(dir);
-  if (fd < 0) return -1;
   if (fstat(fd, st) != 0) {
     *why = std::strerror(errno);
   } else if (!S_ISREG(st->st_mode) && !S_ISCHR(st->st_mode)) {
