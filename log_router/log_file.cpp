@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <limits.h>
-#include <linux/openat2.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -101,17 +99,6 @@ int open_log_dir(char* path, char* dir_end, const char** why) {
   return dir;
 }
 
-// The whole path with no symbolic link followed anywhere: the common case,
-// in one call.  Fails with ELOOP when there is a link on the way (ENOSYS
-// before Linux 5.6).
-int open_without_links(const char* path) {
-  struct open_how how = {};
-  how.flags = FILE_FLAGS;
-  how.mode = FILE_MODE;
-  how.resolve = RESOLVE_NO_SYMLINKS;
-  return static_cast<int>(syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how));
-}
-
 // The directory holding the log file as the link rule allows, and the file
 // in it.  Most often the directory is one: opened itself (a link is not
 // followed), it serves at once.  A link, or something else, fails with
@@ -143,8 +130,7 @@ const char* open_failure(const char* path) {
 
 int log_file_open(char* path, struct stat* st, const char** why) {
   *why = nullptr;
-  int fd = open_without_links(path);
-  if (fd < 0 && (errno == ELOOP || errno == ENOSYS)) fd = open_following_links(path, why);
+  int fd = open_following_links(path, why);
   if (fd < 0) {
     if (*why == nullptr) *why = open_failure(path);
     return -1;
