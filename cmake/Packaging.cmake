@@ -72,7 +72,8 @@ endif()
 # The files under /etc are the administrator's once installed.
 set(varek_conffiles "${PROJECT_BINARY_DIR}/packaging-control/conffiles")
 file(WRITE "${varek_conffiles}"
-  "/etc/cron.d/sessreap\n/etc/apache2/conf-available/vrk-logroute.conf\n/etc/apache2/conf-available/vrk-phpgate.conf\n")
+  "/etc/cron.d/sessreap\n/etc/apache2/conf-available/vrk-logroute.conf\n/etc/apache2/conf-available/vrk-phpgate.conf\n"
+  "/etc/logrotate.d/vrk-logroute\n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${varek_conffiles}")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # "cpack --config CPackSourceConfig.cmake": the sources without build trees.
