@@ -13,9 +13,12 @@
 # pipe floor:     cat FILE | cat > one file
 # contract floor: bench/logroute/keyswitch.c, which does only the system calls
 #                 of a key change (stat of the domain and its logs directory,
-#                 close, open O_APPEND) at each change of host, on paths worked
-#                 out in advance, and one write per run within a read; in
-#                 mix c that is per line exactly stat, stat, close, open, write
+#                 close; the logs directory opened on its own, the file opened
+#                 in it, the directory closed, an fstat of the file) at each
+#                 change of host, on paths worked out in advance, one write per
+#                 run within a read and one stat of the open path per read; in
+#                 mix c that is per line exactly stat, stat, close, open,
+#                 openat, close, fstat, write
 # peers:          Apache's split-logfile (fed "host logline") and cronolog
 #                 (fed the log lines alone, one output file: it cannot split)
 #
@@ -202,7 +205,7 @@ bound() {
 kc_us=$(for r in $(seq 1 "$rounds"); do
   awk -v n="$lines" -v ks="${ms[c.contract.$r]}" -v fl="${ms[c.floor.$r]}" 'BEGIN { print (ks - fl) / n }'
 done | median)
-echo "  mix b changes host $changes_b times; one change (stat, stat, close, open) costs $(printf %.2f "$kc_us") us"
+echo "  mix b changes host $changes_b times; one change (stat, stat, close, open, openat, close, fstat) costs $(printf %.2f "$kc_us") us"
 printf '  (mix c), so the changes alone bound mix b to %.2f x the pipe floor and %.2f x faster than split-logfile\n' \
   "$(bound floor)" "$(bound split)"
 
