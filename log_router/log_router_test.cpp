@@ -373,7 +373,7 @@ TEST_F(Router, StopSignalDrainsPipeWithoutWaiting) {
     std::string input;
     for (int i = 0; i < 200; ++i) input += "a@@80@@line " + std::to_string(i) + "\n";
     ASSERT_EQ(write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    kill(getpid(), SIGTERM);  // blocked until the router waits for input
+    kill(getpid(), SIGTERM);  // noted at once: the router only drains from then on
     int status = log_router_run(fds[0], nullptr, scratch_resolver);
     bool all_routed = files() == expected_routing(input);
     std::exit(status == 0 && all_routed ? 0 : 2);

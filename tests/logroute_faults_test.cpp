@@ -613,7 +613,9 @@ TEST_F(LogrouteFaults, StopsPromptlyWhateverTheInputAndOutputDo) {
     close(out[1]);
     std::string lines = "example.com@@80@@1\nmissing.test@@80@@lost\nexample.com@@80@@2\n";
     box.make_dirs(VHOSTS + "missing.test/logs/access_log");  // cannot be opened: reported
-    ASSERT_EQ(write(in[1], lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+    if (!c.endless_input) {                                  // else nobody reads the pipe
+      ASSERT_EQ(write(in[1], lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     int status = -1;
     if (c.out == output::closed_pipe) {
