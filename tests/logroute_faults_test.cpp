@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -575,17 +576,21 @@ TEST_F(LogrouteFaults, ManyFailingPathsGiveBoundedReports) {
 
 // Whatever the input and the output streams do, a stop signal ends logroute
 // within a second or two, and a reader that left its standard output does
-// not kill it: endless input (/dev/zero); output streams whose pipe is full,
-// so that a report blocks; output streams whose reader has gone (EPIPE).
+// not kill it: endless input (/dev/zero); a writer that never stops (what
+// waited at the signal is routed in time, nothing reported lost); output
+// streams whose pipe is full, so that a report blocks; output streams whose
+// reader has gone (EPIPE).
 TEST_F(LogrouteFaults, StopsPromptlyWhateverTheInputAndOutputDo) {
+  enum class input { lines, zero, endless_writer };
   enum class output { file, full_pipe, closed_pipe };
   const struct {
     const char* what;
-    bool endless_input;
+    input in;
     output out;
-  } cases[] = {{"endless input", true, output::file},
-               {"blocked report", false, output::full_pipe},
-               {"reader gone", false, output::closed_pipe}};
+  } cases[] = {{"endless input", input::zero, output::file},
+               {"endless writer", input::endless_writer, output::file},
+               {"blocked report", input::lines, output::full_pipe},
+               {"reader gone", input::lines, output::closed_pipe}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     fs::remove(domain_log("example.com"));
@@ -600,8 +605,9 @@ TEST_F(LogrouteFaults, StopsPromptlyWhateverTheInputAndOutputDo) {
     if (c.out == output::closed_pipe) close(out[0]);
     pid_t pid = fork();
     if (pid == 0) {
-      int input = c.endless_input ? open("/dev/zero", O_RDONLY) : in[0];
-      int output = c.out == output::file ? open("/tmp/out", O_WRONLY | O_CREAT, 0644) : out[1];
+      int input = c.in == input::zero ? open("/dev/zero", O_RDONLY) : in[0];
+      int output =
+          c.out == output::file ? open("/tmp/out", O_WRONLY | O_CREAT | O_TRUNC, 0644) : out[1];
       dup2(input, 0);
       dup2(output, 1);
       dup2(output, 2);
@@ -613,9 +619,20 @@ TEST_F(LogrouteFaults, StopsPromptlyWhateverTheInputAndOutputDo) {
     close(out[1]);
     std::string lines = "example.com@@80@@1\nmissing.test@@80@@lost\nexample.com@@80@@2\n";
     box.make_dirs(VHOSTS + "missing.test/logs/access_log");  // cannot be opened: reported
-    if (!c.endless_input) {                                  // else nobody reads the pipe
+    if (c.in == input::lines) {
       ASSERT_EQ(write(in[1], lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
     }
+    std::atomic<bool> writing(c.in == input::endless_writer);
+    std::thread writer([&] {
+      sigset_t pipe_signal;
+      sigemptyset(&pipe_signal);
+      sigaddset(&pipe_signal, SIGPIPE);
+      pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);  // EPIPE once logroute is gone
+      std::string chunk;
+      for (int i = 0; i < 100; ++i) chunk += "example.com@@80@@x\n";
+      while (writing && write(in[1], chunk.data(), chunk.size()) > 0) {
+      }
+    });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     int status = -1;
     if (c.out == output::closed_pipe) {
@@ -630,6 +647,8 @@ TEST_F(LogrouteFaults, StopsPromptlyWhateverTheInputAndOutputDo) {
       kill(pid, SIGKILL);
       waitpid(pid, &status, 0);
     }
+    writing = false;
+    writer.join();
     EXPECT_TRUE(ended);
     // A report that cannot get out may leave the end to SIGALRM; nothing else.
     if (c.out == output::full_pipe) {
@@ -639,6 +658,13 @@ TEST_F(LogrouteFaults, StopsPromptlyWhateverTheInputAndOutputDo) {
     }
     if (c.out == output::closed_pipe) {
       EXPECT_EQ(box.read_file(domain_log("example.com")), "1\n2\n");
+    }
+    if (c.in == input::endless_writer) {
+      std::string routed = box.read_file(domain_log("example.com"));
+      EXPECT_GT(routed.size(), 0u);
+      EXPECT_EQ(routed.find_first_not_of("x\n"), std::string::npos);
+      EXPECT_EQ(routed.find("xx"), std::string::npos);
+      EXPECT_EQ(box.read_file("/tmp/out"), "");
     }
     if (in[1] >= 0) close(in[1]);
     if (out[0] >= 0 && c.out != output::closed_pipe) close(out[0]);
