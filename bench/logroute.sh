@@ -13,11 +13,18 @@
 # pipe floor:     cat FILE | cat > one file
 # contract floor: bench/logroute/keyswitch.c, which does only the system calls
 #                 of a key change (stat of the domain and its logs directory,
-#                 close, open O_APPEND) at each change of host, on paths worked
-#                 out in advance, and one write per run within a read; in
-#                 mix c that is per line exactly stat, stat, close, open, write
+#                 close; the logs directory opened on its own, the file opened
+#                 in it, the directory closed, an fstat of the file) at each
+#                 change of host, on paths worked out in advance, one write per
+#                 run within a read and one stat of the open path per read; in
+#                 mix c that is per line exactly stat, stat, close, open,
+#                 openat, close, fstat, write
 # peers:          Apache's split-logfile (fed "host logline") and cronolog
 #                 (fed the log lines alone, one output file: it cannot split)
+#
+# With LOGROUTE_BASELINE=path/to/another/logroute, that build runs too, in
+# the same rounds (row "baseline"), and its time against logroute's is
+# printed: the way to compare two builds on a noisy machine.
 #
 # Everything runs in a private mount namespace: the work directory is a
 # tmpfs, and /etc/vrk/vrk.conf (pointing logroute at the tmpfs) exists only
@@ -39,8 +46,9 @@ if [ "${1:-}" != --inside ]; then
   etc_vrk_before=$([ -e /etc/vrk ] && echo present || echo absent)
   work=$(mktemp -d /tmp/logroute-bench.XXXXXX)
   trap 'rmdir "$work" 2>/dev/null || true' EXIT
+  baseline=${LOGROUTE_BASELINE:+$(readlink -f "$LOGROUTE_BASELINE")}
   unshare -m --propagation private bash "$here/logroute.sh" --inside \
-    "$(readlink -f "$logroute")" "$rounds" "$lines" "$work" "$here/logroute"
+    "$(readlink -f "$logroute")" "$rounds" "$lines" "$work" "$here/logroute" "$baseline"
   if [ "$etc_vrk_before" = absent ] && [ -e /etc/vrk ]; then
     echo "$0: /etc/vrk appeared on the host" >&2
     exit 1
@@ -49,7 +57,7 @@ if [ "${1:-}" != --inside ]; then
 fi
 
 # ---- inside the private mount namespace ----
-logroute=$2 rounds=$3 lines=$4 work=$5 sources=$6
+logroute=$2 rounds=$3 lines=$4 work=$5 sources=$6 baseline=${7:-}
 mount -t tmpfs logroute-bench "$work"
 mkdir -p "$work/etc/upper" "$work/etc/work"
 mount -t overlay overlay -o "lowerdir=/etc,upperdir=$work/etc/upper,workdir=$work/etc/work" /etc
@@ -82,6 +90,7 @@ run_contract() {
 # Under /usr/bin/time for its peak RSS (which adds a fork and an exec to its
 # time, not to the others').
 run_logroute() { cat "$work/in/$1/tagged" | /usr/bin/time -f %M -o "$work/rss" "$logroute"; }
+run_baseline() { cat "$work/in/$1/tagged" | /usr/bin/time -f %M -o "$work/rss.baseline" "$baseline"; }
 run_split() { cat "$work/in/$1/split" | (cd "$work/out/split" && /usr/sbin/split-logfile); }
 # cronolog exits 3 at the end of its input.
 run_cronolog() { cat "$work/in/$1/plain" | cronolog "$work/out/cronolog_log" || [ $? -eq 3 ]; }
@@ -101,6 +110,7 @@ check_vhost_logs() {
 check_floor() { cmp -s "$work/in/$1/tagged" "$work/out/floor" && echo ok || echo FAIL; }
 check_contract() { check_vhost_logs "$1"; }
 check_logroute() { check_vhost_logs "$1"; }
+check_baseline() { check_vhost_logs "$1"; }
 check_split() {
   local m=$1 host
   while read -r host; do
@@ -110,7 +120,7 @@ check_split() {
 }
 check_cronolog() { cmp -s "$work/in/$1/plain" "$work/out/cronolog_log" && echo "ok (1 file)" || echo FAIL; }
 
-tools_for() { echo floor contract logroute split cronolog; }
+tools_for() { echo floor contract logroute ${baseline:+baseline} split cronolog; }
 
 median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
 
@@ -175,6 +185,11 @@ printf '  (the contract floor itself: %.2f)\n' "$(ratio b floor contract)"
 printf '  mix c time <= 1.3 x contract floor:         %.2f  %s\n' "$vc_c" "$(met "$vc_c" '<=' 1.3)"
 printf '  mix a >= 4 x faster than split-logfile:     %.2f  %s\n' "$sp_a" "$(met "$sp_a" '>=' 4)"
 printf '  mix b >= 4 x faster than split-logfile:     %.2f  %s\n' "$sp_b" "$(met "$sp_b" '>=' 4)"
+if [ -n "$baseline" ]; then
+  for m in "${mixes[@]}"; do
+    printf '  mix %s logroute time / baseline time:       %.3f\n' "$m" "$(ratio "$m" logroute baseline)"
+  done
+fi
 
 # What key changes alone cost in mix b: its number of host changes times the
 # cost of one change, taken from mix c (contract floor minus pipe floor, per
@@ -190,7 +205,7 @@ bound() {
 kc_us=$(for r in $(seq 1 "$rounds"); do
   awk -v n="$lines" -v ks="${ms[c.contract.$r]}" -v fl="${ms[c.floor.$r]}" 'BEGIN { print (ks - fl) / n }'
 done | median)
-echo "  mix b changes host $changes_b times; one change (stat, stat, close, open) costs $(printf %.2f "$kc_us") us"
+echo "  mix b changes host $changes_b times; one change (stat, stat, close, open, openat, close, fstat) costs $(printf %.2f "$kc_us") us"
 printf '  (mix c), so the changes alone bound mix b to %.2f x the pipe floor and %.2f x faster than split-logfile\n' \
   "$(bound floor)" "$(bound split)"
 

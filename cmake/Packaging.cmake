@@ -87,7 +87,8 @@ set(VAREK_CONFFILES
   /etc/default/sessreap
   /etc/cron.d/sessreap
   /etc/apache2/conf-available/vrk-logroute.conf
-  /etc/apache2/conf-available/vrk-phpgate.conf)
+  /etc/apache2/conf-available/vrk-phpgate.conf
+  /etc/logrotate.d/vrk-logroute)
 set(control "${PROJECT_BINARY_DIR}/packaging-control")
 list(JOIN VAREK_CONFFILES "\n" varek_conffile_lines)
 file(WRITE "${control}/conffiles" "${varek_conffile_lines}\n")

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "diag_log/diag_log.hpp"
 #include "log_router/input_stream.hpp"
 
 namespace {
@@ -27,9 +28,18 @@ struct router {
   std::size_t pending_end = 0;
   std::size_t unfinished = 0;  // bytes at the end of pending of a line not ended yet
   line_part part = line_part::tags;
+  bool stopped = false;  // the drain after a stop signal ran out of time
 };
 
+// Before a system call that could block: after a stop signal's drain has
+// run out of time, nothing more is opened or written.
+bool out_of_time(router* r) {
+  if (!r->stopped && input_stream_out_of_time()) r->stopped = true;
+  return r->stopped;
+}
+
 void write_pending(router* r) {
+  if (out_of_time(r)) return;
   if (r->pending_end > r->pending_start)
     log_target_write(&r->target, r->data + r->pending_start, r->pending_end - r->pending_start);
   r->pending_start = r->pending_end = 0;
@@ -42,6 +52,7 @@ void write_pending(router* r) {
 // can then never come between its parts.  A line that fills the whole
 // buffer goes out as it is.
 void write_whole_lines(router* r) {
+  if (out_of_time(r)) return;
   std::size_t hold = r->part == line_part::body ? r->unfinished : 0;
   if (hold == sizeof r->data) hold = 0;
   if (r->pending_end - hold > r->pending_start)
@@ -80,15 +91,38 @@ void enter_log_line(router* r, std::size_t second_separator) {
   std::size_t port_length = second_separator - r->first_separator - 2;
   bool open = log_target_matches(&r->target, vhost, vhost_length, port, port_length);
   if (!open) {
-    write_pending(r);  // what is gathered belongs to the file being closed
+    if (out_of_time(r)) return;  // the line stays unrouted
+    write_pending(r);            // what is gathered belongs to the file being closed
     open = log_target_switch(&r->target, vhost, vhost_length, port, port_length);
   }
   r->pos = second_separator + 2;
   r->part = open ? line_part::body : line_part::skip;
 }
 
+// The tags of the key whose file is open, at the start of the current line:
+// their length, else 0.  A key never holds "@@" or a newline and never ends
+// in '@' (it was cut at the first separators), so a line that starts with
+// them has exactly that key; this spares the byte-by-byte search in the
+// common case of lines of one host following each other.
+std::size_t open_key_tags_at_line_start(const router* r) {
+  const log_target* t = &r->target;
+  std::size_t tags = t->vhost_length + t->port_length + 4;
+  if (t->fd < 0 || r->pos != r->line_start || r->end - r->line_start < tags) return 0;
+  const char* line = r->data + r->line_start;
+  const char* port = line + t->vhost_length + 2;
+  bool same = std::memcmp(line, t->vhost, t->vhost_length) == 0 &&
+              std::memcmp(port, t->port, t->port_length) == 0 && port[-2] == '@' &&
+              port[-1] == '@' && port[t->port_length] == '@' && port[t->port_length + 1] == '@';
+  return same ? tags : 0;
+}
+
 // Looks for the separators of the current line in the bytes not yet seen.
 void scan_tags(router* r) {
+  if (std::size_t tags = open_key_tags_at_line_start(r)) {
+    r->pos += tags;
+    r->part = line_part::body;
+    return;
+  }
   std::size_t limit = std::min(r->end, r->line_start + LOG_ROUTER_TAG_LIMIT);
   for (std::size_t i = r->pos; i < limit; ++i) {
     char c = r->data[i];
@@ -117,7 +151,7 @@ void pass_line(router* r) {
 }
 
 void route_held_bytes(router* r) {
-  while (r->pos < r->end) {
+  while (r->pos < r->end && !r->stopped) {
     if (r->part == line_part::tags) {
       scan_tags(r);
     } else {
@@ -144,13 +178,45 @@ void make_room(router* r) {
   if (r->part == line_part::tags && r->first_separator != NONE) r->first_separator -= shift;
 }
 
-// Before new input is routed: a log file removed meanwhile is replaced by
-// the one its key leads to now; when that cannot be opened, the rest of the
-// current line is dropped with it.
-void check_open_file(router* r) {
-  if (log_target_reopen_if_removed(&r->target) || r->part != line_part::body) return;
+// Before new input is routed: a log file rotated or removed meanwhile is
+// replaced by the one its key leads to now; when that cannot be opened, the
+// rest of the current line is dropped with it.
+void follow_log_file(router* r) {
+  if (log_target_follow_path(&r->target) || r->part != line_part::body) return;
   r->part = line_part::skip;  // the held-back bytes before pos are left behind
   r->pending_start = r->pending_end = r->unfinished = 0;
+}
+
+// Lines and bytes of input counted as they pass.
+struct input_count {
+  std::size_t lines = 0;
+  std::size_t bytes = 0;
+  bool in_line = false;  // the last byte counted did not end a line
+
+  void add(const char* data, std::size_t length) {
+    if (length == 0) return;
+    lines += static_cast<std::size_t>(std::count(data, data + length, '\n'));
+    bytes += length;
+    in_line = data[length - 1] != '\n';
+  }
+  std::size_t whole_lines() const { return lines + (in_line ? 1 : 0); }
+};
+
+// The drain ran out of time: reports the input left unrouted, what the
+// buffer holds and what was still waiting in the input.
+void report_unrouted(router* r, int input_fd) {
+  input_count left;
+  left.add(r->data + r->pending_start, r->pending_end - r->pending_start);
+  std::size_t unseen = r->part == line_part::tags ? r->line_start : r->pos;
+  left.add(r->data + unseen, r->end - unseen);
+  ssize_t n;
+  while ((n = input_read_left(input_fd, r->data, sizeof r->data)) > 0)
+    left.add(r->data, static_cast<std::size_t>(n));
+  if (left.bytes == 0) return;
+  diag_log_write(LOG_ERR,
+                 "Lost access log lines: %zu lines (%zu bytes) not routed within %ld ms of the "
+                 "stop signal",
+                 left.whole_lines(), left.bytes, INPUT_DRAIN_LIMIT_MS);
 }
 
 }  // namespace
@@ -161,13 +227,18 @@ int log_router_run(int input_fd, const char* extra_ssl_port, log_path_resolver r
   for (;;) {
     route_held_bytes(&r);
     write_whole_lines(&r);  // only a line not ended yet waits for more input
+    if (r.stopped) break;
     make_room(&r);
     ssize_t n = input_read(input_fd, r.data + r.end, sizeof r.data - r.end);
     if (n <= 0) break;
-    check_open_file(&r);
+    follow_log_file(&r);
     r.end += static_cast<std::size_t>(n);
   }
-  write_pending(&r);  // a last line without its newline
-  log_target_close(&r.target);
+  if (out_of_time(&r)) {
+    report_unrouted(&r, input_fd);
+  } else {
+    write_pending(&r);  // a last line without its newline
+  }
+  log_target_finish(&r.target);
   return 0;
 }

@@ -10,7 +10,10 @@
 // newline has not been read yet is held back waiting for more input, so
 // that each line that fits in the buffer reaches its file in one write and
 // loggers appending to the same file never interleave inside a line.  A
-// log file removed while open is replaced by the one its key leads to now.
+// line that starts with the tags of the file already open is recognised by
+// comparing them, without a search.  Once per read of input, a log file
+// rotated or removed while open is replaced by the one its key leads to now
+// (log_target_follow_path).
 #pragma once
 
 #include <cstddef>
@@ -27,7 +30,9 @@ static_assert(LOG_ROUTER_BUFFER_SIZE > LOG_ROUTER_TAG_LIMIT,
               "a line's tags must fit in the buffer");
 
 // Routes the lines of input_fd until its end, a read error or, after a stop
-// signal, until the input holds nothing more (see input_stream.hpp); then
-// closes the log file.  extra_ssl_port may be null.  Returns the exit
-// status, 0.
+// signal, until what was waiting in the input is routed (see
+// input_stream.hpp); then closes the log file.  When that drain runs out of
+// time, nothing more is opened or written, and the input left is reported:
+// "Lost access log lines: N lines (B bytes) not routed within 1000 ms of the
+// stop signal".  extra_ssl_port may be null.  Returns the exit status, 0.
 int log_router_run(int input_fd, const char* extra_ssl_port, log_path_resolver resolve);

@@ -29,7 +29,8 @@ namespace {
 // The resolver under test maps each key to a file of its own in a scratch
 // directory, so that routing is checked apart from path resolution:
 //   "" -> server-wide; "missing*" -> a path in a missing directory;
-//   "full" -> /dev/full; anything else -> "<vhost>.ssl" or "<vhost>.plain".
+//   "full" -> /dev/full; "slow" sleeps (a hung file system) until a signal;
+//   anything else -> "<vhost>.ssl" or "<vhost>.plain".
 //   Host names too long for a file name share "long<length>".
 std::string scratch_root;
 int resolve_calls = 0;
@@ -42,6 +43,8 @@ std::string file_name_for(const std::string& vhost, bool ssl) {
 
 char* scratch_resolver(const char* vhost, bool ssl) {
   ++resolve_calls;
+  struct timespec hung = {60, 0};
+  if (std::strcmp(vhost, "slow") == 0) nanosleep(&hung, nullptr);
   std::string path;
   if (std::strncmp(vhost, "missing", 7) == 0) {
     path = scratch_root + "/missing-dir/" + vhost;
@@ -370,12 +373,33 @@ TEST_F(Router, StopSignalDrainsPipeWithoutWaiting) {
     std::string input;
     for (int i = 0; i < 200; ++i) input += "a@@80@@line " + std::to_string(i) + "\n";
     ASSERT_EQ(write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    kill(getpid(), SIGTERM);  // blocked until the router waits for input
+    kill(getpid(), SIGTERM);  // noted at once: the router only drains from then on
     int status = log_router_run(fds[0], nullptr, scratch_resolver);
     bool all_routed = files() == expected_routing(input);
     std::exit(status == 0 && all_routed ? 0 : 2);
   };
   EXPECT_EXIT(routed_after_stop(), ::testing::ExitedWithCode(0), "");
+}
+
+// A key change that outlasts the drain's time (the resolver hangs until the
+// alarm): the router stops there, writes nothing more, and says how many
+// lines it leaves unrouted.
+TEST_F(Router, DrainOutOfTimeStopsAndCountsTheLinesLeft) {
+  auto stopped_in_time = [&] {
+    ASSERT_EQ(input_stream_setup(), 0);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::string input = "a@@80@@1\nslow@@80@@s\n";
+    for (int i = 0; i < 100; ++i) input += "a@@80@@x\n";
+    ASSERT_EQ(write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    kill(getpid(), SIGTERM);
+    log_router_run(fds[0], nullptr, scratch_resolver);
+    std::vector<std::string> expected = {
+        "3 Lost access log lines: 101 lines (902 bytes) not routed within 1000 ms of the stop "
+        "signal"};
+    std::exit(tree.read("a.plain") == "1\n" && captured() == expected ? 0 : 2);
+  };
+  EXPECT_EXIT(stopped_in_time(), ::testing::ExitedWithCode(0), "");
 }
 
 // A line reaches its file in one write once its newline is read, even when

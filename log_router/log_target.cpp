@@ -7,17 +7,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <new>
-#include <string_view>
 
 #include "diag_log/diag_log.hpp"
+#include "log_router/log_file.hpp"
 #include "log_router/write_all.hpp"
 
 namespace {
-
-// Failing paths remembered for the once-only report; past this many, further
-// failures are reported every time rather than remembered without bound.
-constexpr std::size_t MAX_REMEMBERED_FAILURES = 64;
 
 bool is_ssl_port(const log_target* target, const char* port) {
   for (std::size_t i = 0; i < target->ssl_port_count; ++i)
@@ -35,28 +30,14 @@ void remember_key(log_target* target, const char* vhost, std::size_t vhost_lengt
   target->port_length = port_length;
 }
 
-bool is_failing(const log_target* target) {
-  return target->failing_paths.find(std::string_view(target->path)) != target->failing_paths.end();
-}
-
-// Reports that lines for the current path are being lost, once per path.
-void report_lost_lines(log_target* target, const char* what, int error) {
+// Reports that lines for the current path are being lost.
+void report_lost_lines(log_target* target, const char* what, const char* reason) {
   target->path_failing = true;
-  if (is_failing(target)) return;
-  if (target->failing_paths.size() < MAX_REMEMBERED_FAILURES) {
-    try {
-      target->failing_paths.insert(target->path);
-    } catch (const std::bad_alloc&) {
-      // Not remembered: the path is reported again at its next failure.
-    }
-  }
-  diag_log_write(LOG_ERR, "Lost access log lines: cannot %s %s: %s", what, target->path,
-                 std::strerror(error));
+  failure_reports_add(&target->reports, what, target->path, reason);
 }
 
 void note_path_works(log_target* target) {
-  auto remembered = target->failing_paths.find(std::string_view(target->path));
-  if (remembered != target->failing_paths.end()) target->failing_paths.erase(remembered);
+  failure_reports_recovered(&target->reports, target->path);
   target->path_failing = false;
 }
 
@@ -90,12 +71,46 @@ bool open_current_key(log_target* target) {
   bool cut_short = std::strlen(target->vhost) != target->vhost_length;
   bool ssl = std::strlen(target->port) == target->port_length && is_ssl_port(target, target->port);
   target->path = target->resolve(cut_short ? "" : target->vhost, ssl);
-  target->path_failing = is_failing(target);
+  target->path_failing = failure_reports_remembers(&target->reports, target->path);
+  target->path_missing = false;
   target->line_written = 0;
   target->drop_rest_of_line = false;
-  target->fd = open(target->path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (target->fd < 0) report_lost_lines(target, "open", errno);
-  return target->fd >= 0;
+  struct stat st;
+  const char* why = nullptr;
+  target->fd = log_file_open(target->path, &st, &why);
+  if (target->fd < 0) {
+    report_lost_lines(target, "open", why);
+    return false;
+  }
+  target->dev = st.st_dev;
+  target->ino = st.st_ino;
+  return true;
+}
+
+bool reopen_current_key(log_target* target) {
+  log_target_close(target);
+  return open_current_key(target);
+}
+
+long milliseconds_since(const struct timespec& then) {
+  struct timespec now = {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (now.tv_sec - then.tv_sec) * 1000 + (now.tv_nsec - then.tv_nsec) / 1000000;
+}
+
+// The path names no file.  The open file is gone too (removed): follow at
+// once.  It was renamed (a rotation): write on to it for a while, so that
+// the rotating program can create the new file itself; creating it first
+// would make logrotate put ours aside and fail.
+bool path_gone_long_enough(log_target* target) {
+  struct stat open_file;
+  if (fstat(target->fd, &open_file) != 0 || open_file.st_nlink == 0) return true;
+  if (!target->path_missing) {
+    target->path_missing = true;
+    clock_gettime(CLOCK_MONOTONIC, &target->missing_since);
+    return false;
+  }
+  return milliseconds_since(target->missing_since) >= LOG_ROTATION_GRACE_MS;
 }
 
 void close_file(log_target* target) {
@@ -112,8 +127,12 @@ void log_target_init(log_target* target, const char* extra_ssl_port, log_path_re
   target->resolve = resolve;
   target->vhost_length = target->port_length = 0;
   target->fd = -1;
+  target->dev = 0;
+  target->ino = 0;
   target->path = nullptr;
   target->path_failing = false;
+  target->path_missing = false;
+  target->missing_since = {};
   target->line_written = 0;
   target->drop_rest_of_line = false;
 }
@@ -148,22 +167,35 @@ void log_target_write(log_target* target, const char* data, std::size_t length) 
     int error = errno;
     take_back_unfinished_line(target, data, written);
     target->drop_rest_of_line = length > 0 && data[length - 1] != '\n';
-    report_lost_lines(target, "write", error);
+    report_lost_lines(target, "write", std::strerror(error));
     return;
   }
   note_written(target, data, length);
   if (target->path_failing && length > 0) note_path_works(target);
 }
 
-bool log_target_reopen_if_removed(log_target* target) {
+bool log_target_follow_path(log_target* target) {
+  failure_reports_flush(&target->reports, false);
+  // The rest of a line the file holds the start of goes to the same file.
+  if (target->fd < 0 || target->line_written > 0) return true;
   struct stat st;
-  if (target->fd < 0 || fstat(target->fd, &st) != 0 || st.st_nlink > 0) return true;
-  log_target_close(target);
-  return open_current_key(target);
+  if (stat(target->path, &st) == 0) {
+    target->path_missing = false;
+    if (st.st_dev == target->dev && st.st_ino == target->ino) return true;
+    return reopen_current_key(target);
+  }
+  // Any other failure leaves it unknown where the path leads: keep the file.
+  if (errno != ENOENT && errno != ENOTDIR) return true;
+  return !path_gone_long_enough(target) || reopen_current_key(target);
 }
 
 void log_target_close(log_target* target) {
   close_file(target);
   std::free(target->path);
   target->path = nullptr;
+}
+
+void log_target_finish(log_target* target) {
+  log_target_close(target);
+  failure_reports_flush(&target->reports, true);
 }

@@ -8,7 +8,7 @@
 // given as argument, "access_log" otherwise; lines of hosts without a
 // domain log go to the web server's own access_log.  Exits 0 at the end of
 // input and after SIGTERM, SIGINT or SIGHUP, once what the pipe held is
-// written; 1 when memory runs out.
+// written (within a second); 1 when memory runs out.
 #include <unistd.h>
 
 #include <cerrno>

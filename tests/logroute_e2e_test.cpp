@@ -235,14 +235,41 @@ TEST_F(Logroute, ReopensOnEveryKeyChangeAndKeepsFileOpenOtherwise) {
   }
 }
 
+namespace {
+
+// A symbolic link at path, owned by `owner` (the link itself).
+void make_link(const std::string& target, const std::string& path, uid_t owner) {
+  std::filesystem::create_directories(fs::path(path).parent_path());
+  ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << path;
+  ASSERT_EQ(lchown(path.c_str(), owner, owner), 0) << path;
+}
+
+}  // namespace
+
+// What a site owner may plant at a domain's log, and what the lines of the
+// other hosts must not notice: a failed or refused open, reported once.
 TEST_F(Logroute, FailedOpenDropsLinesReportsOnceAndRetries) {
+  const uid_t SITE_OWNER = 1000;
   box.make_dirs(domain_log("dir.test"));  // the log file is a directory
   box.make_dirs(VHOSTS + "ro.test/logs");
   box.make_read_only(VHOSTS + "ro.test/logs");
+  box.make_dirs(VHOSTS + "fifo.test/logs");
+  ASSERT_EQ(mkfifo(domain_log("fifo.test").c_str(), 0666), 0);  // no reader: open would wait
+  box.make_dirs(VHOSTS + "reader.test/logs");
+  ASSERT_EQ(mkfifo(domain_log("reader.test").c_str(), 0666), 0);
+  int reader = open(domain_log("reader.test").c_str(), O_RDONLY | O_NONBLOCK);
+  box.write_file("/etc/secret", "root's\n");
+  make_link("/etc/secret", domain_log("link.test"), SITE_OWNER);
+  make_link("/etc", VHOSTS + "linkdir.test/logs", SITE_OWNER);
   const struct {
     const char* domain;
     const char* error;
-  } cases[] = {{"dir.test", "Is a directory"}, {"ro.test", "Read-only file system"}};
+  } cases[] = {{"dir.test", "Is a directory"},
+               {"ro.test", "Read-only file system"},
+               {"fifo.test", "not a regular file or character device"},
+               {"reader.test", "not a regular file or character device"},
+               {"link.test", "symbolic link not owned by root"},
+               {"linkdir.test", "symbolic link not owned by root"}};
   for (const auto& c : cases) {
     fs::remove(domain_log("example.com"));
     std::string b = std::string(c.domain) + "@@80@@";
@@ -255,6 +282,20 @@ TEST_F(Logroute, FailedOpenDropsLinesReportsOnceAndRetries) {
     EXPECT_EQ(r.err, report);
     EXPECT_EQ(r.out, report);
   }
+  char byte;
+  EXPECT_LE(read(reader, &byte, 1), 0);
+  close(reader);
+  EXPECT_EQ(box.read_file("/etc/secret"), "root's\n");
+  EXPECT_FALSE(box.exists("/etc/access_log"));
+
+  // Root's links are followed: a domain silenced through /dev/null, a logs
+  // directory kept elsewhere.
+  make_link("/dev/null", domain_log("null.test"), 0);
+  make_link("/var/log/kept", VHOSTS + "kept.test/logs", 0);
+  box.make_dirs("/var/log/kept");
+  auto r = logroute("null.test@@80@@gone\nkept.test@@80@@kept\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(box.read_file("/var/log/kept/access_log"), "kept\n");
 }
 
 TEST_F(Logroute, CreatesLogsWithModeSixFourFourUnderUmaskAndAppends) {
@@ -405,5 +446,59 @@ TEST_F(Logroute, StopSignalRoutesWhatThePipeHoldsAndExits) {
     ASSERT_NE(status, -1) << strsignal(sig) << ": still waiting for input";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << strsignal(sig);
     EXPECT_EQ(box.read_file(domain_log("example.com")), expected) << strsignal(sig);
+  }
+}
+
+// A forced rotation by the real logrotate, with the shipped file (and with
+// "nocreate", where logroute makes the new file itself), while lines keep
+// arriving: every line is in exactly one of the two generations, in order,
+// and the lines after the rotation reach the new file.
+TEST_F(Logroute, LogrotateRotationLosesAndRepeatsNothing) {
+  const std::string LOGROTATE = "/usr/sbin/logrotate";
+  if (access(LOGROTATE.c_str(), X_OK) != 0) GTEST_SKIP() << "logrotate is not installed";
+  std::string shipped = box.read_file(VAREK_SOURCE_DIR "/packaging/logrotate/vrk-logroute.in");
+  ASSERT_NE(shipped.find("    create\n"), std::string::npos);
+  box.write_file("/tmp/logrotate.conf", shipped);
+  auto check = harness::run({LOGROTATE, "-d", "-s", "/tmp/state", "/tmp/logrotate.conf"});
+  EXPECT_EQ(check.exit_status, 0) << check.err;
+  EXPECT_EQ(check.err.find("error"), std::string::npos) << check.err;
+  for (const char* create : {"create", "nocreate"}) {
+    SCOPED_TRACE(create);
+    std::string conf = shipped;
+    conf.replace(conf.find("    create\n"), 11, std::string("    ") + create + "\n");
+    box.write_file("/tmp/logrotate.conf", conf);
+    for (const auto& [path, content] : routed()) fs::remove(path);
+    const std::string hosts[] = {"example.com@@80@@", "example.com@@443@@", "unknown.test@@80@@"};
+    const std::string logs[] = {domain_log("example.com"), domain_log("example.com", true),
+                                SERVER_LOG};
+    std::map<std::string, std::string> sent;
+    piped_logroute p;
+    ASSERT_GT(p.pid, 0);
+    std::thread writer([&] {
+      for (int i = 0; i < 700; ++i) {
+        std::string input;
+        for (int h = 0; h < 3; ++h) {
+          input += hosts[h] + std::to_string(i) + "\n";
+          sent[logs[h]] += std::to_string(i) + "\n";
+        }
+        if (write(p.input, input.data(), input.size()) != static_cast<ssize_t>(input.size()))
+          return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    auto rotation = harness::run({LOGROTATE, "-f", "-s", "/tmp/state", "/tmp/logrotate.conf"});
+    writer.join();
+    EXPECT_EQ(rotation.exit_status, 0) << rotation.err;
+    close(p.input);
+    p.input = -1;
+    EXPECT_NE(p.wait_for_exit(std::chrono::seconds(10)), -1);
+    for (const auto& log : logs) {
+      std::string rotated = box.read_file(log + ".1"), current = box.read_file(log);
+      EXPECT_EQ(rotated + current, sent[log]) << log;
+      EXPECT_NE(rotated, "") << log;
+      EXPECT_NE(current, "") << log << ": nothing after the rotation";
+      fs::remove(log + ".1");
+    }
   }
 }

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -540,7 +541,136 @@ TEST_F(LogrouteFaults, ServerLogDirectoryRemovedAndRestored) {
 }
 
 // ---------------------------------------------------------------------------
+// Many failing paths at once: a read-only /var/www with 300 domains.
+
+TEST_F(LogrouteFaults, ManyFailingPathsGiveBoundedReports) {
+  const int domains = 300, rounds = 3, remembered = 256, per_window = 10;
+  for (int d = 0; d < domains; ++d) box.make_dirs(VHOSTS + "d" + std::to_string(d) + ".test/logs");
+  box.make_read_only("/var/www");
+  std::string input, expected_log, expected_err;
+  for (int round = 0; round < rounds; ++round) {
+    for (int d = 0; d < domains; ++d) {
+      input += "d" + std::to_string(d) + ".test@@80@@lost\nunknown.test@@80@@" +
+               std::to_string(round * domains + d) + "\n";
+      expected_log += std::to_string(round * domains + d) + "\n";
+    }
+  }
+  // The first 256 paths once each; then 10 of the rest; then the count.
+  for (int d = 0; d < remembered + per_window; ++d)
+    expected_err +=
+        lost_report("open", domain_log("d" + std::to_string(d) + ".test"), "Read-only file system");
+  int suppressed = (domains - remembered) * rounds - per_window;
+  expected_err += "Lost access log lines: " + std::to_string(suppressed) +
+                  " more failures not reported (too many failing paths)\n";
+  streaming_logroute lr(box, {});
+  ASSERT_GT(lr.pid, 0);
+  lr.send(input);
+  EXPECT_TRUE(exited_with(lr.finish(), 0));
+  EXPECT_EQ(box.read_file(SERVER_LOG), expected_log);
+  EXPECT_EQ(lr.err(), expected_err);
+  EXPECT_EQ(lr.out(), expected_err);
+}
+
+// ---------------------------------------------------------------------------
 // Stop signals in the middle of a stream.
+
+// Whatever the input and the output streams do, a stop signal ends logroute
+// within a second or two, and a reader that left its standard output does
+// not kill it: endless input (/dev/zero); a writer that never stops (what
+// waited at the signal is routed in time, nothing reported lost); output
+// streams whose pipe is full, so that a report blocks; output streams whose
+// reader has gone (EPIPE).
+TEST_F(LogrouteFaults, StopsPromptlyWhateverTheInputAndOutputDo) {
+  enum class input { lines, zero, endless_writer };
+  enum class output { file, full_pipe, closed_pipe };
+  const struct {
+    const char* what;
+    input in;
+    output out;
+  } cases[] = {{"endless input", input::zero, output::file},
+               {"endless writer", input::endless_writer, output::file},
+               {"blocked report", input::lines, output::full_pipe},
+               {"reader gone", input::lines, output::closed_pipe}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(domain_log("example.com"));
+    int in[2], out[2];
+    ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    if (c.out == output::full_pipe) {
+      fcntl(out[1], F_SETFL, O_NONBLOCK);
+      while (write(out[1], "f", 1) == 1) {
+      }
+    }
+    if (c.out == output::closed_pipe) close(out[0]);
+    pid_t pid = fork();
+    if (pid == 0) {
+      int input = c.in == input::zero ? open("/dev/zero", O_RDONLY) : in[0];
+      int output =
+          c.out == output::file ? open("/tmp/out", O_WRONLY | O_CREAT | O_TRUNC, 0644) : out[1];
+      dup2(input, 0);
+      dup2(output, 1);
+      dup2(output, 2);
+      fcntl(1, F_SETFL, 0);
+      execl(LOGROUTE_PATH, LOGROUTE_PATH, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    std::string lines = "example.com@@80@@1\nmissing.test@@80@@lost\nexample.com@@80@@2\n";
+    box.make_dirs(VHOSTS + "missing.test/logs/access_log");  // cannot be opened: reported
+    if (c.in == input::lines) {
+      ASSERT_EQ(write(in[1], lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+    }
+    std::atomic<bool> writing(c.in == input::endless_writer);
+    std::thread writer([&] {
+      sigset_t pipe_signal;
+      sigemptyset(&pipe_signal);
+      sigaddset(&pipe_signal, SIGPIPE);
+      pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);  // EPIPE once logroute is gone
+      std::string chunk;
+      for (int i = 0; i < 100; ++i) chunk += "example.com@@80@@x\n";
+      while (writing && write(in[1], chunk.data(), chunk.size()) > 0) {
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int status = -1;
+    if (c.out == output::closed_pipe) {
+      close(in[1]);  // the end of input ends it, if EPIPE did not
+      in[1] = -1;
+    } else {
+      kill(pid, SIGTERM);
+    }
+    bool ended =
+        wait_until([&] { return waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(3));
+    if (!ended) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    }
+    writing = false;
+    writer.join();
+    EXPECT_TRUE(ended);
+    // A report that cannot get out may leave the end to SIGALRM; nothing else.
+    if (c.out == output::full_pipe) {
+      EXPECT_TRUE(exited_with(status, 0) || (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM));
+    } else {
+      EXPECT_TRUE(exited_with(status, 0)) << status;
+    }
+    if (c.out == output::closed_pipe) {
+      EXPECT_EQ(box.read_file(domain_log("example.com")), "1\n2\n");
+    }
+    if (c.in == input::endless_writer) {
+      std::string routed = box.read_file(domain_log("example.com"));
+      EXPECT_GT(routed.size(), 0u);
+      EXPECT_EQ(routed.find_first_not_of("x\n"), std::string::npos);
+      EXPECT_EQ(routed.find("xx"), std::string::npos);
+      EXPECT_EQ(box.read_file("/tmp/out"), "");
+    }
+    if (in[1] >= 0) close(in[1]);
+    if (out[0] >= 0 && c.out != output::closed_pipe) close(out[0]);
+    fs::remove_all(VHOSTS + "missing.test");
+  }
+}
 
 // A megabyte of lines over many hosts waits in the pipe; the stop signals
 // come while logroute is busy routing them. Everything already in the pipe

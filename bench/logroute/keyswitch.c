@@ -1,19 +1,24 @@
 /* The least a router can do under logroute's rules: the system calls of a
- * key change at every change of host, on paths worked out in advance, and
- * one write per run of lines of one host within a read.
+ * key change at every change of host, on paths worked out in advance, one
+ * write per run of lines of one host within a read, and the rotation check
+ * once per read.
  *
  *   keyswitch VHOSTS_DIR HOST...  < tagged input
  *
  * At each change of host: stat "<VHOSTS_DIR>/system/<host>", stat its "logs"
- * directory, close the open file, open "logs/access_log" with
- * O_WRONLY|O_CREAT|O_APPEND (mode 0644).  The log lines (the text after the
- * two tags) of a run are moved together in the buffer over the tags between
- * them and written with one write (cheaper on tmpfs than a writev of many
- * small pieces).  When the host changes at every line, that is per line
- * exactly stat, stat, close, open, write.  The host of a line is picked
- * among HOST... by comparing names; there is no other parsing, allocation
- * or checking.  Reads standard input in 128 KiB pieces; lines must be
- * shorter than that.
+ * directory, close the open file, and open "logs/access_log" as the rules
+ * for hostile log directories require: the "logs" directory on its own
+ * (O_PATH | O_NOFOLLOW, so that a link there is seen), the file in it with
+ * O_WRONLY|O_CREAT|O_APPEND|O_NONBLOCK|O_NOCTTY|O_NOFOLLOW (mode 0644), the
+ * directory closed, and an fstat of the file (its kind and identity).  After
+ * each read: one stat of the open file's path (a rotation?).  The log lines
+ * (the text after the two tags) of a run are moved together in the buffer
+ * over the tags between them and written with one write (cheaper on tmpfs
+ * than a writev of many small pieces).  When the host changes at every
+ * line, that is per line exactly stat, stat, close, open, openat, close,
+ * fstat, write.  The host of a line is picked among HOST... by comparing
+ * names; there is no other parsing, allocation or checking.  Reads standard
+ * input in 128 KiB pieces; lines must be shorter than that.
  */
 #define _GNU_SOURCE
 #include <fcntl.h>
@@ -83,6 +88,8 @@ int main(int argc, char** argv) {
   for (;;) {
     ssize_t n = read(STDIN_FILENO, data + held, sizeof data - held);
     if (n <= 0) break;
+    struct stat st;
+    if (current != NULL) stat(current->log_file, &st);
     held += (size_t)n;
     size_t start = 0;
     for (;;) {
@@ -103,8 +110,12 @@ int main(int argc, char** argv) {
           stat(h->domain_dir, &st);
           stat(h->logs_dir, &st);
           if (fd >= 0) close(fd);
-          fd = open(h->log_file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-          if (fd < 0) return 1;
+          int dir = open(h->logs_dir, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+          fd = openat(
+              dir, "access_log",
+              O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, 0644);
+          close(dir);
+          if (fd < 0 || fstat(fd, &st) != 0) return 1;
           current = h;
         }
         if (h != NULL) gather(second + 2, (size_t)(data + end - second - 2));

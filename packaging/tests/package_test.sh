@@ -52,7 +52,8 @@ field Maintainer | grep -Eq '^[^<]+ <[^@>]+@[^>]+>$' || fail "Maintainer: $(fiel
 field Description | head -n 1 | grep -q 'session reaper' || fail "Description: $(field Description)"
 field Depends | grep -q 'libc6' || fail "Depends: $(field Depends)"
 dpkg-deb -I "$deb" conffiles >"$work/conffiles" || fail "no conffiles"
-for f in /etc/default/sessreap /etc/cron.d/sessreap /etc/apache2/conf-available/vrk-logroute.conf /etc/apache2/conf-available/vrk-phpgate.conf; do
+for f in /etc/default/sessreap /etc/cron.d/sessreap /etc/apache2/conf-available/vrk-logroute.conf \
+         /etc/apache2/conf-available/vrk-phpgate.conf /etc/logrotate.d/vrk-logroute; do
   grep -qx "$f" "$work/conffiles" || fail "$f is not a conffile"
 done
 dpkg-deb -c "$deb" >"$work/contents"
@@ -65,7 +66,7 @@ for f in /usr/sbin/sessreap /usr/sbin/phpgate /usr/sbin/logroute \
   grep -q " \.$f\$" "$work/contents" || fail "$f is not in the package"
 done
 # Nothing outside the directories the package is meant to use.
-if grep -Ev ' \./(usr/(sbin|share/man|lib/systemd/system|libexec/varek-server-tools|share/doc/varek-server-tools|share/lintian/overrides)|etc/(cron\.d|default|apache2/conf-available))?(/|$)' "$work/contents" \
+if grep -Ev ' \./(usr/(sbin|share/man|lib/systemd/system|libexec/varek-server-tools|share/doc/varek-server-tools|share/lintian/overrides)|etc/(cron\.d|default|apache2/conf-available|logrotate\.d))?(/|$)' "$work/contents" \
    | grep -Ev ' \./(usr|usr/share|usr/share/lintian|usr/lib|usr/lib/systemd|usr/libexec|usr/share/doc|etc|etc/apache2)/$'; then
   fail "files outside the expected directories (listed above)"
 fi
