@@ -1,9 +1,13 @@
 // sessreap end to end: the built program in a private mount namespace.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 
 #include "sessreap_run.hpp"
 
@@ -16,6 +20,7 @@ namespace fs = std::filesystem;
 
 const std::string USAGE = "usage: [-v] <session_dir> <lifetime_minutes>\n";
 const std::string NOT_ENOUGH = "Error: not enough arguments.\n" + USAGE;
+const std::string ROOT_REFUSED = "Error: opendir() failed : No such file or directory\n";
 const std::string LIFETIME_WARNING =
     "lifetime_minutes must be a positive number, using default 24 instead of ";
 
@@ -90,8 +95,15 @@ TEST_F(Sessreap, CommandLineRules) {
        "",
        LIFETIME_WARNING +
            "'abc'\nError: opendir(/tmp/missing) failed : No such file or directory\n"},
-      {{"/", "5"}, 1, "", "Error: opendir() failed : No such file or directory\n"},
+      {{"/", "5"}, 1, "", ROOT_REFUSED},
+      // The root directory however it is named: refused before /proc is read
+      // (no verbose line), even with a lifetime under which nothing expires.
+      {{"-v", "//", "35791394"}, 1, "", ROOT_REFUSED},
+      {{"-v", "/.", "35791394"}, 1, "", ROOT_REFUSED},
+      {{"-v", "/tmp/..", "35791394"}, 1, "", ROOT_REFUSED},
+      {{"-v", "/tmp/root-link/", "35791394"}, 1, "", ROOT_REFUSED},
   };
+  ASSERT_EQ(symlink("/", "/tmp/root-link"), 0);
   for (const auto& c : cases) {
     std::string shown;
     for (const auto& a : c.args) shown += "[" + a + "] ";
@@ -174,6 +186,71 @@ TEST_F(Sessreap, KeepsFilesHeldOpenByARunningProcessHoweverTheDirectoryIsNamed) 
               std::string::npos)
         << r.err;
   }
+}
+
+// A process in a mount namespace of its own, where the directory is seen
+// at `view` only, holding view/name open.
+std::unique_ptr<harness::Child> hold_in_own_namespace(const std::string& dir,
+                                                      const std::string& view,
+                                                      const std::string& name) {
+  int ready[2];
+  if (pipe(ready) != 0) return nullptr;
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(ready[0]);
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+        mount(dir.c_str(), view.c_str(), nullptr, MS_BIND, nullptr) ||
+        open((view + "/" + name).c_str(), O_RDONLY) < 0 || write(ready[1], "y", 1) != 1)
+      _exit(1);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  char c = 0;
+  bool opened = pid > 0 && read(ready[0], &c, 1) == 1;
+  close(ready[0]);
+  auto child = pid > 0 ? std::make_unique<harness::Child>(pid) : nullptr;
+  return opened ? std::move(child) : nullptr;
+}
+
+// The same file reached by another path than the swept one: a bind mount
+// (systemd's PrivateTmp, a chroot, a container), a hard link, another mount
+// namespace. Descriptor link texts differ; the file is the same.
+TEST_F(Sessreap, KeepsFilesHeldOpenThroughAnyPathToThem) {
+  const std::string dir = own_dir("/tmp/paths"), alias = own_dir("/tmp/paths-alias"),
+                    other = own_dir("/tmp/paths-other"), view = own_dir("/tmp/paths-view");
+  std::string held = session("sess_held", dir);
+  box.make_dirs(alias);
+  box.make_dirs(other);
+  box.make_dirs(view);
+  ASSERT_EQ(mount(dir.c_str(), alias.c_str(), nullptr, MS_BIND, nullptr), 0);
+  ASSERT_EQ(link(held.c_str(), (other + "/held-link").c_str()), 0);
+  const struct {
+    const char* what;
+    std::string held_as, swept_as;
+    bool own_namespace;
+  } cases[] = {
+      {"held through a bind mount", alias + "/sess_held", dir, false},
+      {"swept through a bind mount", held, alias, false},
+      {"held through a hard link", other + "/held-link", dir, false},
+      {"held in another mount namespace", view + "/sess_held", dir, true},
+  };
+  const auto clock = frozen_clock_env(ctime_of(held) + 3600);
+  for (const auto& c : cases) {
+    auto holder = c.own_namespace ? hold_in_own_namespace(dir, view, "sess_held")
+                                  : harness::hold_open({c.held_as});
+    ASSERT_NE(holder, nullptr) << c.what;
+    for (bool verbose : {false, true}) {
+      session("sess_unused", dir);
+      auto r =
+          verbose ? sessreap({"-v", c.swept_as, "1"}, clock) : sessreap({c.swept_as, "1"}, clock);
+      EXPECT_EQ(r.exit_status, 0) << c.what;
+      EXPECT_TRUE(box.exists(held)) << c.what;
+      EXPECT_FALSE(box.exists(dir + "/sess_unused")) << c.what;
+      const std::string kept = "INFO: Skip file '" + c.swept_as + "/sess_held': still in use\n";
+      EXPECT_EQ(r.err.find(kept) != std::string::npos, verbose) << c.what << r.err;
+    }
+  }
+  umount2(alias.c_str(), MNT_DETACH);
 }
 
 TEST_F(Sessreap, NeverRemovesLinksDirectoriesOrPipes) {
