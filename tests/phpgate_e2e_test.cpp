@@ -1,6 +1,7 @@
 // phpgate end to end: which handler it starts, with which arguments and
 // environment, and what it logs when the registry or the ini file fails it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -125,6 +126,8 @@ struct refusal_case {
   std::optional<std::string> registry;  // nullopt: no registry file
   std::vector<std::string> env;         // added to BASE_ENV
   std::vector<std::string> messages;
+  void (*prepare)(harness::Sandbox&) = nullptr;  // makes what the case needs
+  bool as_nobody = false;                        // phpgate runs as user nobody
 };
 
 std::ostream& operator<<(std::ostream& out, const refusal_case& c) { return out << c.what; }
@@ -138,6 +141,26 @@ const std::string READ_FAILED =
 const std::string PARSE_FAILED =
     "phpgate|unable to parse list of php installations from `/etc/vrk/php_versions.json'";
 const std::string GOOD_REGISTRY = registry_json({handler_json("php82", PHP_STANDIN_PATH)});
+const std::string PHP82 = "VK_CUSTOM_PHP_CGI_INDEX=php82";
+
+void make_secret_ini(harness::Sandbox& box) {
+  box.write_file("/tmp/site/secret.ini", "disable_functions = exec\n", 0600);
+  chmod("/dev/log", 0666);  // for the messages of user nobody
+}
+void make_fifo_ini(harness::Sandbox& box) {
+  box.make_dirs("/tmp/site");
+  mkfifo("/tmp/site/fifo.ini", 0644);
+}
+void make_looping_ini(harness::Sandbox&) { symlink("loop.ini", "/tmp/loop.ini"); }
+void make_fifo_registry(harness::Sandbox& box) {
+  box.make_dirs("/etc/vrk");
+  mkfifo(REGISTRY_PATH, 0644);
+}
+void make_endless_registry(harness::Sandbox& box) {
+  box.make_dirs("/etc/vrk");
+  symlink("/dev/zero", REGISTRY_PATH);
+}
+void make_directory_registry(harness::Sandbox& box) { box.make_dirs(REGISTRY_PATH); }
 
 const refusal_case REFUSAL_CASES[] = {
     {"unknown identifier", GOOD_REGISTRY, {"VK_CUSTOM_PHP_CGI_INDEX=php99"}, {not_found("php99")}},
@@ -156,6 +179,45 @@ const refusal_case REFUSAL_CASES[] = {
      {"VK_CUSTOM_PHP_INI=/tmp/none.ini", "VK_CUSTOM_PHP_CGI_INDEX=x"},
      {"phpgate|/tmp/none.ini:No such file or directory", not_found("x")}},
     {"no registry", std::nullopt, {}, {READ_FAILED, not_found("cgi")}},
+    // An ini file that exists but cannot be opened, or is no file PHP can
+    // read to its end, stops the request before the registry is read.
+    {"unreadable ini",
+     GOOD_REGISTRY,
+     {"VK_CUSTOM_PHP_INI=/tmp/site/secret.ini", PHP82},
+     {"phpgate|/tmp/site/secret.ini:Permission denied"},
+     make_secret_ini,
+     true},
+    {"ini is a FIFO",
+     GOOD_REGISTRY,
+     {"VK_CUSTOM_PHP_INI=/tmp/site/fifo.ini", PHP82},
+     {"phpgate|/tmp/site/fifo.ini:Is a FIFO, not a regular file"},
+     make_fifo_ini},
+    {"ini is a device",
+     GOOD_REGISTRY,
+     {"VK_CUSTOM_PHP_INI=/dev/null", PHP82},
+     {"phpgate|/dev/null:Is a device, not a regular file"}},
+    {"ini is a socket",
+     GOOD_REGISTRY,
+     {"VK_CUSTOM_PHP_INI=/dev/log", PHP82},
+     {"phpgate|/dev/log:Is a socket, not a regular file"}},
+    {"ini is a link loop",
+     GOOD_REGISTRY,
+     {"VK_CUSTOM_PHP_INI=/tmp/loop.ini", PHP82},
+     {"phpgate|/tmp/loop.ini:Too many levels of symbolic links"},
+     make_looping_ini},
+    // A registry that is no regular file is not read: never waited on, never
+    // read without end.
+    {"registry is a FIFO", std::nullopt, {}, {READ_FAILED, not_found("cgi")}, make_fifo_registry},
+    {"registry is a device",
+     std::nullopt,
+     {},
+     {READ_FAILED, not_found("cgi")},
+     make_endless_registry},
+    {"registry is a directory",
+     std::nullopt,
+     {},
+     {READ_FAILED, not_found("cgi")},
+     make_directory_registry},
     {"empty registry",
      "",
      {},
@@ -191,10 +253,15 @@ class PhpgateRefuses : public PhpgateSandbox, public testing::WithParamInterface
 TEST_P(PhpgateRefuses, LogsInOrderAndExitsWithOne) {
   const refusal_case& c = GetParam();
   if (c.registry) write_registry(*c.registry);
+  if (c.prepare) c.prepare(box_);
   std::vector<std::string> env = BASE_ENV;
   env.insert(env.end(), c.env.begin(), c.env.end());
+  std::vector<std::string> argv = {PHPGATE_PATH};
+  if (c.as_nobody)
+    argv.insert(argv.begin(),
+                {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
 
-  gate_run run = run_gate(env);
+  gate_run run = run_gate(env, "", argv);
 
   EXPECT_EQ(run.result.exit_status, 1);
   EXPECT_FALSE(run.php.ran);
@@ -210,16 +277,5 @@ INSTANTIATE_TEST_SUITE_P(Registry, PhpgateRefuses, testing::ValuesIn(REFUSAL_CAS
                              name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
                            return name;
                          });
-
-TEST_F(PhpgateSandbox, RegistryThatIsADirectoryReadsAsEmpty) {
-  box_.make_dirs(REGISTRY_PATH);
-  gate_run run = run_gate(BASE_ENV);
-  EXPECT_EQ(run.result.exit_status, 1);
-  EXPECT_EQ(
-      messages_of(run),
-      (std::vector<std::string>{
-          parse_failure("JSON object is expected. Error occured at offset 0, character '\\x00'. "),
-          PARSE_FAILED, not_found("cgi")}));
-}
 
 }  // namespace
