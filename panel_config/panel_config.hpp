@@ -95,8 +95,10 @@ const char* panel_config_get_by_name(const char* name);
 // --- Table operations ---------------------------------------------------
 // Functions returning int give 0 on success and -1 with errno set.
 
-// Reads the file at path into table, which must start zero-filled.  On -1
-// the table may hold part of the file; the caller frees it.
+// Reads the file at path into table, which must start zero-filled.  Only a
+// regular file is read: a FIFO, socket, device or directory is refused
+// like a file that cannot be opened, without waiting on it.  On -1 the
+// table may hold part of the file; the caller frees it.
 int panel_config_parse_file(const char* path, panel_config* table);
 
 // Makes room for one more entry: 20 slots first, then doubling.

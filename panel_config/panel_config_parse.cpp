@@ -1,5 +1,8 @@
 // Reading the configuration file: one "NAME value  # comment" per line.
 #include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -58,6 +61,40 @@ struct file_closer {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+// Why a file is no configuration file: a FIFO or socket could block the
+// reader, a device feed it without end, a directory holds no lines.
+const char* not_regular_reason(mode_t mode) {
+  if (S_ISDIR(mode)) return std::strerror(EISDIR);
+  if (S_ISFIFO(mode)) return "Is a FIFO, not a regular file";
+  if (S_ISSOCK(mode)) return "Is a socket, not a regular file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "Is a device, not a regular file";
+  return "Not a regular file";
+}
+
+// Opens path for reading if it is a regular file. The open never waits
+// (on a FIFO it would wait for a writer); any other kind of file is
+// refused, with errno EISDIR for a directory and EINVAL otherwise, and
+// *why saying what it is.
+std::FILE* open_regular_file(const char* path, const char** why) {
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd == -1) return nullptr;
+  struct stat st;
+  int error = 0;
+  if (fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    *why = not_regular_reason(st.st_mode);
+  }
+  std::FILE* file = error == 0 ? fdopen(fd, "r") : nullptr;
+  if (file == nullptr) {
+    if (error == 0) error = errno;
+    close(fd);
+    errno = error;
+  }
+  return file;
+}
+
 // getline's buffer, freed on every way out.
 struct line_buffer {
   char* text = nullptr;
@@ -89,11 +126,12 @@ int read_lines(std::FILE* file, panel_config* table) {
 
 int panel_config_parse_file(const char* path, panel_config* table) {
   if (panel_config_reserve(table) != 0) return -1;
-  std::unique_ptr<std::FILE, file_closer> file(std::fopen(path, "rt"));
+  const char* why = nullptr;
+  std::unique_ptr<std::FILE, file_closer> file(open_regular_file(path, &why));
   if (!file) {
     int saved_errno = errno;
     diag_log_write(WARNING, "unable to open configuration file %s: %s\n", path,
-                   std::strerror(saved_errno));
+                   why != nullptr ? why : std::strerror(saved_errno));
     errno = saved_errno;
     return -1;
   }

@@ -1,6 +1,7 @@
 // Reading configuration files: line rules, messages, repeated names,
 // open and read failures.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -127,29 +128,43 @@ TEST(ParseFile, LinesOfAnyLength) {
   EXPECT_TRUE(logged_messages().empty());
 }
 
-TEST(ParseFile, MissingFileIsReportedWithItsError) {
+// A file that is missing, or is no regular file, is reported and never
+// waited on or read: a FIFO without writer, a device without end.
+TEST(ParseFile, MissingOrNonRegularFileIsReportedWithItsReason) {
   temp_dir dir;
-  std::string path = dir.path() + "/absent.conf";
-  recorded_log log;
-  table_ptr table = new_table();
-  errno = 0;
-  EXPECT_EQ(panel_config_parse_file(path.c_str(), table.get()), -1);
-  EXPECT_EQ(errno, ENOENT);
-  std::vector<logged_message> expected = {
-      {WARNING, "unable to open configuration file " + path + ": " + std::strerror(ENOENT) + "\n"}};
-  EXPECT_EQ(logged_messages(), expected);
+  std::string fifo = dir.path() + "/fifo.conf";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    std::string path;
+    int error;
+    std::string reason;
+  } cases[] = {
+      {dir.path() + "/absent.conf", ENOENT, std::strerror(ENOENT)},
+      {dir.path(), EISDIR, std::strerror(EISDIR)},
+      {fifo, EINVAL, "Is a FIFO, not a regular file"},
+      {"/dev/zero", EINVAL, "Is a device, not a regular file"},
+  };
+  for (const auto& c : cases) {
+    recorded_log log;
+    table_ptr table = new_table();
+    errno = 0;
+    EXPECT_EQ(panel_config_parse_file(c.path.c_str(), table.get()), -1) << c.path;
+    EXPECT_EQ(errno, c.error) << c.path;
+    std::vector<logged_message> expected = {
+        {WARNING, "unable to open configuration file " + c.path + ": " + c.reason + "\n"}};
+    EXPECT_EQ(logged_messages(), expected);
+  }
 }
 
 TEST(ParseFile, ReadErrorIsReportedWithItsError) {
-  temp_dir dir;
   recorded_log log;
   table_ptr table = new_table();
   errno = 0;
-  // A directory opens for reading but cannot be read.
-  EXPECT_EQ(panel_config_parse_file(dir.path().c_str(), table.get()), -1);
-  EXPECT_EQ(errno, EISDIR);
+  // A regular file that opens but cannot be read from its start.
+  EXPECT_EQ(panel_config_parse_file("/proc/self/mem", table.get()), -1);
+  EXPECT_EQ(errno, EIO);
   std::vector<logged_message> expected = {
-      {WARNING, std::string("Unable to read configuration file: ") + std::strerror(EISDIR)}};
+      {WARNING, std::string("Unable to read configuration file: ") + std::strerror(EIO)}};
   EXPECT_EQ(logged_messages(), expected);
 }
 

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -152,10 +154,26 @@ TEST_F(ReadWholeFile, MissingFileLeavesLengthUntouched) {
   EXPECT_EQ(length, 777u);
 }
 
-TEST_F(ReadWholeFile, DirectoryReadsAsEmptyText) {
-  size_t length = 777;
-  text_ptr text(read_whole_file(dir_.c_str(), &length));
-  expect_text(text.get(), length, "");
+// A FIFO without a writer would block, a device may never end, a
+// directory holds no text: all refused at once, as they are.
+TEST_F(ReadWholeFile, OnlyARegularFileIsRead) {
+  std::string fifo = dir_ + "/file";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const auto& [path, error] :
+       {std::pair{dir_, EISDIR}, {fifo, EINVAL}, {"/dev/zero", EINVAL}}) {
+    size_t length = 777;
+    text_ptr text(read_whole_file(path.c_str(), &length));
+    EXPECT_EQ(text, nullptr) << path;
+    EXPECT_EQ(errno, error) << path;
+    EXPECT_EQ(length, 777u) << path;
+  }
+}
+
+TEST_F(ReadWholeFile, AFileLongerThanItsSizeSaysIsReadWhole) {
+  size_t length = 0;  // its size says 0; its text is longer than 1 KiB
+  text_ptr text(read_whole_file("/proc/self/status", &length));
+  ASSERT_NE(text, nullptr);
+  EXPECT_TRUE(length > 1024 && strlen(text.get()) == length && strstr(text.get(), "\nVmRSS:"));
 }
 
 }  // namespace

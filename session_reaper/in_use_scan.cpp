@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,42 +60,58 @@ class fd_dir {
   size_t filled_ = 0, at_ = 0;
 };
 
-void scan_process(int proc_fd, const char* process, const std::string& session_dir,
-                  std::set<std::string>& files_in_use) {
+// With -v: reports the link when its text lies under kernel_dir. False,
+// after a warning, when the link cannot be read.
+bool report_link(int fd_dir_fd, const char* process, const char* name,
+                 const std::string& kernel_dir) {
+  char target[4096 + 1];
+  ssize_t n = readlinkat(fd_dir_fd, name, target, sizeof target - 1);
+  if (n <= 0) {
+    int saved = n == 0 ? 0 : errno;
+    std::cerr << "Warning: readlink failed on /proc/" << process << "/fd/" << name << " : "
+              << strerror(saved) << '\n';
+    return false;
+  }
+  target[n] = '\0';
+  if (strncmp(target, kernel_dir.c_str(), kernel_dir.size()) == 0)
+    std::cerr << "INFO: Session file '" << target << "' is in use.\n";
+  return true;
+}
+
+void scan_process(int proc_fd, const char* process, const std::string& kernel_dir, dev_t dev,
+                  std::set<file_identity>& files_in_use) {
   fd_dir fds(proc_fd, process);
   if (fds.fd() < 0) return;
-  char target[4096 + 1];
   while (const char* name = fds.next()) {
     if (is_dot_or_dotdot(name)) continue;
-    ssize_t n = readlinkat(fds.fd(), name, target, sizeof target - 1);
-    if (n <= 0) {
-      int saved = n == 0 ? 0 : errno;
-      if (verbose)
-        std::cerr << "Warning: readlink failed on /proc/" << process << "/fd/" << name << " : "
-                  << strerror(saved) << '\n';
-      // Without the right to inspect the process, none of its links can be
-      // read; quietly, there is nothing more to learn from it.
-      else if (saved == EACCES)
-        return;
+    if (verbose && !report_link(fds.fd(), process, name, kernel_dir)) continue;
+    // Through the link to the open file itself, on cached attributes only:
+    // a descriptor on a hung NFS or FUSE mount costs no server round trip.
+    struct statx file;
+    if (statx(fds.fd(), name, AT_STATX_DONT_SYNC | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_INO,
+              &file) != 0) {
+      // Without the right to inspect the process, none of its descriptors
+      // can be followed; quietly, there is nothing more to learn from it.
+      if (errno == EACCES && !verbose) return;
       continue;
     }
-    target[n] = '\0';
-    if (strncmp(target, session_dir.c_str(), session_dir.size()) != 0) continue;
-    if (verbose) std::cerr << "INFO: Session file '" << target << "' is in use.\n";
-    files_in_use.emplace(target);
+    if (S_ISREG(file.stx_mode) && makedev(file.stx_dev_major, file.stx_dev_minor) == dev)
+      files_in_use.insert({dev, file.stx_ino});
   }
 }
 
 }  // namespace
 
-int collect_files_in_use(const std::string& session_dir, std::set<std::string>& files_in_use) {
+int collect_files_in_use(const std::string& kernel_dir, dev_t dev,
+                         std::set<file_identity>& files_in_use) {
   dir_ptr proc(opendir("/proc"));
   if (!proc) {
     std::cerr << "Error: unable to open /proc: " << strerror(errno) << '\n';
     return 1;
   }
   while (const dirent* e = readdir(proc.get())) {
-    if (e->d_type == DT_DIR) scan_process(dirfd(proc.get()), e->d_name, session_dir, files_in_use);
+    if (e->d_type == DT_DIR)
+      scan_process(dirfd(proc.get()), e->d_name, kernel_dir, dev, files_in_use);
   }
   return 0;
 }

@@ -20,10 +20,10 @@ struct dir_closer {
   void operator()(DIR* d) const { closedir(d); }
 };
 
-// The absolute path by which the kernel names the open directory: exactly
-// the form of other processes' descriptor links, whatever relative path,
-// symbolic link or doubled slash the directory was given by. Empty, with
-// errno set, when /proc cannot tell.
+// The absolute path by which the kernel names the open directory, whatever
+// relative path, symbolic link or doubled slash it was given by: the form
+// of descriptor link texts, which the verbose report compares with it.
+// Empty, with errno set, when /proc cannot tell.
 std::string kernel_name(DIR* dir) {
   std::string link = "/proc/self/fd/" + std::to_string(dirfd(dir));
   char target[4096 + 1];
@@ -36,17 +36,17 @@ std::string kernel_name(DIR* dir) {
 // The candidate path as messages show it: the directory text, "/", the name.
 std::string join(const std::string& dir, const char* name) { return dir + "/" + name; }
 
-// The path a descriptor link shows for an entry of the directory the kernel
-// names kernel_dir ("/" itself has no second slash).
-std::string kernel_path(const std::string& kernel_dir, const char* name) {
-  return kernel_dir == "/" ? kernel_dir + name : kernel_dir + "/" + name;
+// The root directory, however it was named ("//", "/.", "/tmp/..", a link
+// to "/", a bind mount of it): never a session directory.
+bool is_root_directory(const struct stat& dir) {
+  struct stat root;
+  return stat("/", &root) == 0 && root.st_dev == dir.st_dev && root.st_ino == dir.st_ino;
 }
 
 struct sweep_walk {
   DIR* dir;
   const std::string& session_dir;  // as given, for messages
-  const std::string& kernel_dir;   // as the kernel names it, for the in-use lookup
-  const std::set<std::string>& files_in_use;
+  const std::set<file_identity>& files_in_use;
   time_t now;
   int age_limit;
 
@@ -65,7 +65,7 @@ struct sweep_walk {
         std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': not expired yet\n";
       return;
     }
-    if (files_in_use.count(kernel_path(kernel_dir, name)) != 0) {
+    if (files_in_use.count({st.st_dev, st.st_ino}) != 0) {
       if (verbose)
         std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': still in use\n";
       return;
@@ -93,14 +93,22 @@ int sweep_session_dir(std::string session_dir, int lifetime_minutes, clock_reade
   if (!session_dir.empty() && session_dir.back() == '/') session_dir.pop_back();
 
   std::unique_ptr<DIR, dir_closer> dir(opendir(session_dir.c_str()));
-  if (!dir) {
+  struct stat dir_status;
+  if (!dir || fstat(dirfd(dir.get()), &dir_status) != 0) {
     std::cerr << "Error: opendir(" << session_dir << ") failed : " << strerror(errno) << '\n';
+    return 1;
+  }
+  // Refused as "/" itself always was (its one slash removed, the text is
+  // empty and names no directory).
+  if (is_root_directory(dir_status)) {
+    std::cerr << "Error: opendir() failed : " << strerror(ENOENT) << '\n';
     return 1;
   }
   const std::string kernel_dir = kernel_name(dir.get());
   const int name_error = errno;
-  std::set<std::string> files_in_use;
-  if (collect_files_in_use(kernel_dir.empty() ? session_dir : kernel_dir, files_in_use) != 0)
+  std::set<file_identity> files_in_use;
+  if (collect_files_in_use(kernel_dir.empty() ? session_dir : kernel_dir, dir_status.st_dev,
+                           files_in_use) != 0)
     return 1;
   // A /proc that opens but does not show even our own descriptors cannot
   // show anyone else's: sweeping then would remove sessions in use.
@@ -114,8 +122,7 @@ int sweep_session_dir(std::string session_dir, int lifetime_minutes, clock_reade
     std::cerr << "Error: time(NULL) failed : " << strerror(errno) << '\n';
     return 1;
   }
-  const sweep_walk walk{dir.get(),    session_dir, kernel_dir,
-                        files_in_use, now,         lifetime_minutes * 60};
+  const sweep_walk walk{dir.get(), session_dir, files_in_use, now, lifetime_minutes * 60};
   while (const dirent* e = readdir(dir.get())) walk.examine(e->d_name);
   return 0;
 }

@@ -39,21 +39,22 @@ class Sweep : public ::testing::Test {
 
 TEST_F(Sweep, RemovesOnlyFilesOlderThanTheLimit) {
   std::string at_limit = dir.file("sess_at_limit");
-  age(at_limit, 60);
-  std::string past = dir.file("sess_past");  // same ctime second or later
+  std::string younger = dir.file("sess_younger");  // same ctime second or later
   CapturedStderr captured(true);
   g_now = test_support::ctime_of(at_limit) + 60;
   EXPECT_EQ(sweep_session_dir(dir.path(), 1, fake_clock), 0);
   EXPECT_TRUE(exists(at_limit)) << "an age equal to the limit is not expired";
+  EXPECT_TRUE(exists(younger));
   EXPECT_NE(captured.err().find("INFO: Skip file '" + at_limit + "': not expired yet\n"),
             std::string::npos);
 
+  const time_t younger_ctime = test_support::ctime_of(younger);
   g_now += 1;
   EXPECT_EQ(sweep_session_dir(dir.path(), 1, fake_clock), 0);
   EXPECT_FALSE(exists(at_limit));
   EXPECT_NE(captured.err().find("INFO: Remove old session file: " + at_limit + "\n"),
             std::string::npos);
-  (void)past;
+  EXPECT_EQ(exists(younger), younger_ctime > g_now - 61) << "kept while not past the limit";
 }
 
 TEST_F(Sweep, AFileFromTheFutureIsNotExpired) {

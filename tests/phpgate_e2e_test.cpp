@@ -125,6 +125,8 @@ struct refusal_case {
   std::optional<std::string> registry;  // nullopt: no registry file
   std::vector<std::string> env;         // added to BASE_ENV
   std::vector<std::string> messages;
+  const char* setup = nullptr;  // shell command that makes what the case needs
+  bool as_nobody = false;       // phpgate runs as user nobody
 };
 
 std::ostream& operator<<(std::ostream& out, const refusal_case& c) { return out << c.what; }
@@ -138,6 +140,7 @@ const std::string READ_FAILED =
 const std::string PARSE_FAILED =
     "phpgate|unable to parse list of php installations from `/etc/vrk/php_versions.json'";
 const std::string GOOD_REGISTRY = registry_json({handler_json("php82", PHP_STANDIN_PATH)});
+const std::string PHP82 = "VK_CUSTOM_PHP_CGI_INDEX=php82";
 
 const refusal_case REFUSAL_CASES[] = {
     {"unknown identifier", GOOD_REGISTRY, {"VK_CUSTOM_PHP_CGI_INDEX=php99"}, {not_found("php99")}},
@@ -156,6 +159,38 @@ const refusal_case REFUSAL_CASES[] = {
      {"VK_CUSTOM_PHP_INI=/tmp/none.ini", "VK_CUSTOM_PHP_CGI_INDEX=x"},
      {"phpgate|/tmp/none.ini:No such file or directory", not_found("x")}},
     {"no registry", std::nullopt, {}, {READ_FAILED, not_found("cgi")}},
+    // An ini file that exists but cannot be opened, or is no file to read
+    // to its end, stops the request before the registry is read.
+    {"unreadable ini",
+     GOOD_REGISTRY,
+     {"VK_CUSTOM_PHP_INI=/tmp/secret.ini", PHP82},
+     {"phpgate|/tmp/secret.ini:Permission denied"},
+     "echo x >/tmp/secret.ini && chmod 600 /tmp/secret.ini && chmod 666 /dev/log",
+     true},
+    {"ini is a FIFO",
+     GOOD_REGISTRY,
+     {"VK_CUSTOM_PHP_INI=/tmp/fifo.ini", PHP82},
+     {"phpgate|/tmp/fifo.ini:Is a FIFO, not a regular file"},
+     "mkfifo /tmp/fifo.ini"},
+    {"ini is a device",
+     GOOD_REGISTRY,
+     {"VK_CUSTOM_PHP_INI=/dev/null", PHP82},
+     {"phpgate|/dev/null:Is a device, not a regular file"}},
+    {"ini is a socket",
+     GOOD_REGISTRY,
+     {"VK_CUSTOM_PHP_INI=/dev/log", PHP82},
+     {"phpgate|/dev/log:Is a socket, not a regular file"}},
+    // A registry that is no regular file is never waited on.
+    {"registry is a FIFO",
+     std::nullopt,
+     {},
+     {READ_FAILED, not_found("cgi")},
+     "mkfifo /etc/vrk/php_versions.json"},
+    {"registry is a directory",
+     std::nullopt,
+     {},
+     {READ_FAILED, not_found("cgi")},
+     "mkdir /etc/vrk/php_versions.json"},
     {"empty registry",
      "",
      {},
@@ -191,10 +226,18 @@ class PhpgateRefuses : public PhpgateSandbox, public testing::WithParamInterface
 TEST_P(PhpgateRefuses, LogsInOrderAndExitsWithOne) {
   const refusal_case& c = GetParam();
   if (c.registry) write_registry(*c.registry);
+  box_.make_dirs("/etc/vrk");
+  if (c.setup) {
+    ASSERT_EQ(harness::run({"/bin/sh", "-c", c.setup}).exit_status, 0) << c.setup;
+  }
   std::vector<std::string> env = BASE_ENV;
   env.insert(env.end(), c.env.begin(), c.env.end());
+  std::vector<std::string> argv = {PHPGATE_PATH};
+  if (c.as_nobody)
+    argv.insert(argv.begin(),
+                {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
 
-  gate_run run = run_gate(env);
+  gate_run run = run_gate(env, "", argv);
 
   EXPECT_EQ(run.result.exit_status, 1);
   EXPECT_FALSE(run.php.ran);
@@ -210,16 +253,5 @@ INSTANTIATE_TEST_SUITE_P(Registry, PhpgateRefuses, testing::ValuesIn(REFUSAL_CAS
                              name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
                            return name;
                          });
-
-TEST_F(PhpgateSandbox, RegistryThatIsADirectoryReadsAsEmpty) {
-  box_.make_dirs(REGISTRY_PATH);
-  gate_run run = run_gate(BASE_ENV);
-  EXPECT_EQ(run.result.exit_status, 1);
-  EXPECT_EQ(
-      messages_of(run),
-      (std::vector<std::string>{
-          parse_failure("JSON object is expected. Error occured at offset 0, character '\\x00'. "),
-          PARSE_FAILED, not_found("cgi")}));
-}
 
 }  // namespace

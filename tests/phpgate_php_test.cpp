@@ -121,7 +121,7 @@ TEST_F(PhpgateRealPhp, CustomIniTakesEffect) {
   EXPECT_EQ(report["name"], "Varek Tools");
 }
 
-TEST_F(PhpgateRealPhp, UnopenableIniFallsBackToTheDefault) {
+TEST_F(PhpgateRealPhp, MissingIniFallsBackToTheDefault) {
   std::vector<std::string> env = cgi_env(body);
   env.push_back("VK_CUSTOM_PHP_CGI_INDEX=php82");
   env.push_back("VK_CUSTOM_PHP_INI=/tmp/site/missing.ini");

@@ -1,9 +1,11 @@
 // sessreap end to end: the built program in a private mount namespace.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
 
 #include "sessreap_run.hpp"
 
@@ -16,6 +18,7 @@ namespace fs = std::filesystem;
 
 const std::string USAGE = "usage: [-v] <session_dir> <lifetime_minutes>\n";
 const std::string NOT_ENOUGH = "Error: not enough arguments.\n" + USAGE;
+const std::string ROOT_REFUSED = "Error: opendir() failed : No such file or directory\n";
 const std::string LIFETIME_WARNING =
     "lifetime_minutes must be a positive number, using default 24 instead of ";
 
@@ -90,8 +93,15 @@ TEST_F(Sessreap, CommandLineRules) {
        "",
        LIFETIME_WARNING +
            "'abc'\nError: opendir(/tmp/missing) failed : No such file or directory\n"},
-      {{"/", "5"}, 1, "", "Error: opendir() failed : No such file or directory\n"},
+      {{"/", "5"}, 1, "", ROOT_REFUSED},
+      // The root directory however it is named: refused before /proc is read
+      // (no verbose line), even with a lifetime under which nothing expires.
+      {{"-v", "//", "35791394"}, 1, "", ROOT_REFUSED},
+      {{"-v", "/.", "35791394"}, 1, "", ROOT_REFUSED},
+      {{"-v", "/tmp/..", "35791394"}, 1, "", ROOT_REFUSED},
+      {{"-v", "/tmp/root-link/", "35791394"}, 1, "", ROOT_REFUSED},
   };
+  ASSERT_EQ(symlink("/", "/tmp/root-link"), 0);
   for (const auto& c : cases) {
     std::string shown;
     for (const auto& a : c.args) shown += "[" + a + "] ";
@@ -174,6 +184,41 @@ TEST_F(Sessreap, KeepsFilesHeldOpenByARunningProcessHoweverTheDirectoryIsNamed) 
               std::string::npos)
         << r.err;
   }
+}
+
+// The same file reached by another path than the swept one: a bind mount
+// (PrivateTmp, a chroot, a container), a hard link, another mount namespace.
+TEST_F(Sessreap, KeepsFilesHeldOpenThroughAnyPathToThem) {
+  const std::string dir = own_dir("/tmp/paths"), alias = dir + "-alias", hard = dir + "-link";
+  std::string held = session("sess_held", dir);
+  box.make_dirs(alias);
+  ASSERT_EQ(mount(dir.c_str(), alias.c_str(), nullptr, MS_BIND, nullptr), 0);
+  ASSERT_EQ(link(held.c_str(), hard.c_str()), 0);
+  const std::pair<std::string, std::string> held_as_swept_as[] = {
+      {alias + "/sess_held", dir}, {held, alias}, {hard, dir}, {"", dir}};  // "": /mnt elsewhere
+  const auto clock = frozen_clock_env(ctime_of(held) + 3600);
+  for (const auto& [held_as, swept_as] : held_as_swept_as) {
+    std::unique_ptr<harness::Child> holder;
+    if (held_as.empty()) {  // held in a mount namespace that sees the directory at /mnt only
+      holder = std::make_unique<harness::Child>(std::vector<std::string>{
+          "unshare", "-m", "sh", "-c",
+          "mount --bind " + dir + " /mnt && exec sleep 60 9</mnt/sess_held"});
+      const std::string fd = "/proc/" + std::to_string(holder->pid()) + "/fd/9";
+      for (int i = 0; i < 500 && access(fd.c_str(), F_OK) != 0; ++i) usleep(10000);
+    } else {
+      holder = harness::hold_open({held_as});
+    }
+    for (bool verbose : {false, true}) {
+      session("sess_unused", dir);
+      auto r = sessreap({swept_as, "1", verbose ? "-v" : "--"}, clock);
+      EXPECT_EQ(r.exit_status, 0) << held_as;
+      EXPECT_TRUE(box.exists(held)) << held_as;
+      EXPECT_FALSE(box.exists(dir + "/sess_unused")) << held_as;
+      const std::string kept = "INFO: Skip file '" + swept_as + "/sess_held': still in use\n";
+      EXPECT_EQ(r.err.find(kept) != std::string::npos, verbose) << held_as << r.err;
+    }
+  }
+  umount2(alias.c_str(), MNT_DETACH);
 }
 
 TEST_F(Sessreap, NeverRemovesLinksDirectoriesOrPipes) {
