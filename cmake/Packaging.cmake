@@ -6,7 +6,7 @@ set(varek_docdir "${CMAKE_INSTALL_DATAROOTDIR}/doc/${varek_package}")
 
 # varek_gzip(SOURCE OUTPUT): OUTPUT is SOURCE compressed as Debian keeps
 # manuals and changelogs (gzip -9n: no name, no time stamp), built with the
-# default targets so that cpack finds it after a plain build.
+# default targets and with each program, so that cpack finds it after a build.
 set(varek_gzipped)
 function(varek_gzip source out)
   get_filename_component(dir "${out}" DIRECTORY)
@@ -29,6 +29,11 @@ endforeach()
 varek_gzip("${PROJECT_SOURCE_DIR}/packaging/debian/changelog" "${PROJECT_BINARY_DIR}/packaging-doc/changelog.gz")
 install(FILES "${PROJECT_BINARY_DIR}/packaging-doc/changelog.gz" DESTINATION "${varek_docdir}")
 add_custom_target(compressed_docs ALL DEPENDS ${varek_gzipped})
+# cpack installs without building: a build of the programs alone (as
+# scripts/demo.sh does) must leave it nothing missing either.
+foreach(program sessreap phpgate logroute)
+  add_dependencies(${program} compressed_docs)
+endforeach()
 
 # --- systemd units, cron file, Apache snippets ---------------------------
 # Written at install time with the installed programs' path (see
