@@ -50,7 +50,7 @@ TEST(InUseScan, CollectsOpenRegularFilesOfTheDeviceOnce) {
 TEST(InUseScan, ReportsLinksByTheirTextButCollectsWhateverTheText) {
   ScratchDir dir;
   std::string sibling_dir = dir.path() + "/sess2";
-  mkdir(sibling_dir.c_str(), 0700);
+  ASSERT_EQ(mkdir(sibling_dir.c_str(), 0700), 0);
   std::string in_sibling = sibling_dir + "/x";
   std::ofstream(in_sibling) << "x";
   OpenFile held(in_sibling);

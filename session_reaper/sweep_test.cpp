@@ -69,10 +69,10 @@ TEST_F(Sweep, AFileFromTheFutureIsNotExpired) {
 TEST_F(Sweep, NeverRemovesWhatIsNotARegularFile) {
   std::string target = dir.file("target");
   std::string sub = dir.path() + "/sub", link = dir.path() + "/link", fifo = dir.path() + "/fifo";
-  mkdir(sub.c_str(), 0700);
+  ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
   std::ofstream(sub + "/inner") << "x";
-  symlink(target.c_str(), link.c_str());
-  mkfifo(fifo.c_str(), 0600);
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   age(target, 1000000);
   CapturedStderr captured;
   EXPECT_EQ(sweep_session_dir(dir.path() + "/", 1, fake_clock), 0);
@@ -84,10 +84,11 @@ TEST_F(Sweep, NeverRemovesWhatIsNotARegularFile) {
 TEST_F(Sweep, KeepsExpiredFilesHeldOpenHoweverTheDirectoryIsNamed) {
   std::string held = dir.file(".sess_held");
   int fd = open(held.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
   std::string alias = dir.path() + "-alias";
-  symlink(dir.path().c_str(), alias.c_str());
+  ASSERT_EQ(symlink(dir.path().c_str(), alias.c_str()), 0);
   std::string cwd = fs::current_path();
-  chdir("/tmp");
+  ASSERT_EQ(chdir("/tmp"), 0);
   const std::string relative = dir.path().substr(std::string("/tmp/").size());
   for (const std::string& named : {dir.path(), relative, alias + "/", "/tmp//" + relative + "//"}) {
     std::string expired = dir.file("sess_expired");
@@ -101,7 +102,7 @@ TEST_F(Sweep, KeepsExpiredFilesHeldOpenHoweverTheDirectoryIsNamed) {
               std::string::npos)
         << captured.err();
   }
-  chdir(cwd.c_str());
+  EXPECT_EQ(chdir(cwd.c_str()), 0);
   close(fd);
   unlink(alias.c_str());
 }
@@ -133,8 +134,8 @@ TEST_F(Sweep, FailuresToOpenOrReadTheClockRemoveNothing) {
 // it was opened: removals still happen in the directory that was opened.
 std::string g_victim, g_opened, g_moved;
 void swap_directory_for_link() {
-  rename(g_opened.c_str(), g_moved.c_str());
-  symlink(g_victim.c_str(), g_opened.c_str());
+  ASSERT_EQ(rename(g_opened.c_str(), g_moved.c_str()), 0);
+  ASSERT_EQ(symlink(g_victim.c_str(), g_opened.c_str()), 0);
 }
 
 TEST_F(Sweep, ADirectorySwappedForALinkDuringTheRunRedirectsNothing) {
@@ -146,7 +147,7 @@ TEST_F(Sweep, ADirectorySwappedForALinkDuringTheRunRedirectsNothing) {
   g_victim = victim.path();
   g_opened = dir.path() + "/sessions";
   g_moved = dir.path() + "/moved";
-  mkdir(g_opened.c_str(), 0700);
+  ASSERT_EQ(mkdir(g_opened.c_str(), 0700), 0);
   std::ofstream(g_opened + "/sess_old") << "x";
   g_now = test_support::ctime_of(g_opened + "/sess_old") + 100000;
   g_on_clock = swap_directory_for_link;

@@ -160,7 +160,7 @@ TEST_F(Sessreap, KeepsFilesHeldOpenByARunningProcessHoweverTheDirectoryIsNamed) 
   std::string held = session("sess_held", dir);
   auto holder = harness::hold_open({held});
   box.make_dirs("/tmp/elsewhere");
-  symlink(dir.c_str(), "/tmp/elsewhere/link");
+  ASSERT_EQ(symlink(dir.c_str(), "/tmp/elsewhere/link"), 0);
   const std::vector<std::pair<std::vector<std::string>, std::string>> namings = {
       {{"-v", dir, "1"}, dir},
       {{"-v", base + "/", "1"}, base},                        // relative, run from /tmp
