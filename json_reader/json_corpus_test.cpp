@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "harness/json_text.hpp"
 #include "json_reader/json_reader.hpp"
-#include "json_reader/test_text.hpp"
 
 #ifndef VAREK_JSON_TEST_SUITE_DIR
 #error "VAREK_JSON_TEST_SUITE_DIR must name the JSONTestSuite test_parsing directory"
@@ -27,7 +27,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using json_test::Text;
+using harness::json_text;
 
 constexpr int ACCEPTED = 0;
 
@@ -39,7 +39,7 @@ struct Outcome {
 // Runs json_skip_value over the document and checks that the cursor stayed
 // inside the text. ACCEPTED when the whole document was one value.
 Outcome skip_document(const std::string& bytes) {
-  Text t(bytes);
+  json_text t(bytes);
   EXPECT_NE(t.r(), nullptr);
   const int code = json_skip_value(t.r());
   EXPECT_EQ(code, t.code());

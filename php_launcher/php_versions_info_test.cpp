@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "php_launcher/registry_test_support.hpp"
+#include "harness/php_registry.hpp"
 
 namespace {
 
-using registry_test::handler_json;
-using registry_test::parsed_registry;
-using registry_test::registry_json;
+using harness::handler_json;
+using harness::parsed_registry;
+using harness::registry_json;
 
 std::string with_handlers(const std::string& handlers) { return "{\"php\":[" + handlers + "]}"; }
 

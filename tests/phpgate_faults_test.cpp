@@ -9,68 +9,19 @@
 
 #include <cstdlib>
 #include <iostream>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "harness/phpgate_sandbox.hpp"
 #include "json_reader/json_reader.hpp"
 #include "php_launcher/php_versions_info.hpp"
-#include "phpgate_sandbox.hpp"
 
 namespace {
 
-using namespace phpgate_test;
+using namespace harness;
 
 // ---------------------------------------------------------------------------
 // Through the reader's hooks.
-
-// Hooks that refuse call `refuse` (counting allocate and reallocate from 1),
-// and in `from` mode every call after it too; they track what is live.
-struct refusing_hooks {
-  json_allocator hooks;
-  size_t calls = 0;
-  size_t refuse;
-  bool from;
-  bool refused = false;
-  std::set<void*> live;
-
-  refusing_hooks(size_t refuse_call, bool refuse_from) : refuse(refuse_call), from(refuse_from) {
-    hooks = {this, allocate, reallocate, release};
-  }
-  bool refuses() {
-    ++calls;
-    bool no = calls == refuse || (from && calls > refuse);
-    refused = refused || no;
-    return no;
-  }
-  static void* allocate(void* user, size_t size) {
-    auto* self = static_cast<refusing_hooks*>(user);
-    if (self->refuses()) return nullptr;
-    void* block = malloc(size);
-    self->live.insert(block);
-    return block;
-  }
-  static void* reallocate(void* user, void* block, size_t size) {
-    auto* self = static_cast<refusing_hooks*>(user);
-    if (self->refuses()) return nullptr;
-    void* grown = realloc(block, size);
-    self->live.erase(block);
-    self->live.insert(grown);
-    return grown;
-  }
-  static void release(void* user, void* block) {
-    auto* self = static_cast<refusing_hooks*>(user);
-    EXPECT_EQ(self->live.erase(block), 1u) << "release of a block not live";
-    free(block);
-  }
-};
-
-std::string registry_of(size_t handlers) {
-  std::vector<std::string> records;
-  for (size_t i = 0; i < handlers; i++)
-    records.push_back(handler_json("h" + std::to_string(i), "/opt/php/h" + std::to_string(i)));
-  return registry_json(records);
-}
 
 // Each allocation of a registry parse refused in turn, alone and with every
 // later one: the parse fails with JSON_OUT_OF_MEMORY, the records before the
@@ -81,8 +32,8 @@ TEST(PhpgateRegistryAllocation, EveryHookCallRefusedInTurn) {
       SCOPED_TRACE(std::to_string(handlers) + " handlers, " + (from ? "from" : "once"));
       size_t refusals = 0;
       for (size_t n = 1; n < 100; n++) {
-        std::string text = registry_of(handlers);
-        refusing_hooks hooks(n, from);
+        std::string text = registry_json(handlers);
+        counting_allocator hooks(n, from);
         json_reader* reader = json_reader_create(text.data(), &hooks.hooks);
         php_versions_info* root = php_versions_info_create(reader);
         int code = root != nullptr ? php_versions_info_parse(reader, root) : -1;
@@ -90,7 +41,8 @@ TEST(PhpgateRegistryAllocation, EveryHookCallRefusedInTurn) {
           ASSERT_EQ(code, JSON_OK);
           ASSERT_EQ(root->count, handlers);
           for (size_t i = 0; i < handlers; i++)
-            EXPECT_EQ(std::string(root->items[i].path), "/opt/php/h" + std::to_string(i));
+            EXPECT_EQ(std::string(root->items[i].path),
+                      "/opt/php/h" + std::to_string(i) + "/bin/php-cgi");
         } else if (root != nullptr) {
           ++refusals;
           EXPECT_EQ(code, JSON_OUT_OF_MEMORY) << "call " << n;
@@ -153,10 +105,8 @@ class PhpgateAllocation : public PhpgateSandbox {
     if (IsSkipped()) return;
     // Enough handlers for the array to grow twice; the one asked for last.
     std::vector<std::string> records;
-    for (int i = 0; i < 40; i++)
-      records.push_back(
-          handler_json("php" + std::to_string(i), "/opt/php" + std::to_string(i) + "/php-cgi"));
-    records.push_back(handler_json("cgi", PHP_STANDIN_PATH));
+    for (int i = 0; i < 40; i++) records.push_back(handler_json("php" + std::to_string(i)));
+    records.push_back(handler_at("cgi", PHP_STANDIN_PATH));
     write_registry(registry_json(records));
     box_.write_file("/tmp/site/php.ini", "memory_limit = 64M\n");
   }
@@ -234,7 +184,7 @@ TEST_F(PhpgateSandbox, FailingAllocatorTakesEffect) {
   // reader's hooks above, and the default build runs the program sweep.
   GTEST_SKIP() << "the failing allocator cannot be preloaded under AddressSanitizer";
 #else
-  write_registry(registry_json({handler_json("cgi", PHP_STANDIN_PATH)}));
+  write_registry(registry_json({handler_at("cgi", PHP_STANDIN_PATH)}));
   std::vector<std::string> env = BASE_ENV;
   env.push_back(std::string("LD_PRELOAD=") + MALLOC_FAIL_SHIM);
   env.push_back("VAREK_MALLOC_FAIL_AT=1");

@@ -8,13 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "phpgate_sandbox.hpp"
+#include "harness/phpgate_sandbox.hpp"
 
 namespace {
 
-using namespace phpgate_test;
+using namespace harness;
 
-constexpr const char* PHP_CGI = "/usr/bin/php-cgi";
 constexpr const char* SCRIPT = "/tmp/www/report.php";
 
 const char* const REPORT_SCRIPT = R"(<?php
@@ -67,10 +66,10 @@ std::map<std::string, std::string> report_of(const std::string& response) {
 class PhpgateRealPhp : public PhpgateSandbox {
  protected:
   void SetUp() override {
-    if (access(PHP_CGI, X_OK) != 0) GTEST_SKIP() << PHP_CGI << " is not installed";
+    if (access(PHP_CGI.c_str(), X_OK) != 0) GTEST_SKIP() << PHP_CGI << " is not installed";
     PhpgateSandbox::SetUp();
     if (IsSkipped()) return;
-    write_registry(registry_json({handler_json("php82", PHP_CGI)}));
+    write_registry(registry_json({handler_at("php82", PHP_CGI)}));
     box_.write_file(SCRIPT, REPORT_SCRIPT);
     box_.write_file("/tmp/site/php.ini", "memory_limit = 77M\nmax_input_vars = 123\n");
   }

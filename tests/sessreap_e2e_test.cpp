@@ -7,14 +7,16 @@
 #include <filesystem>
 #include <memory>
 
-#include "sessreap_run.hpp"
+#include "harness/sessreap_run.hpp"
+#include "harness/wait.hpp"
 
 namespace {
 
-using sessreap_test::ctime_of;
-using sessreap_test::frozen_clock_env;
-using sessreap_test::sessreap;
+using harness::ctime_of;
+using harness::frozen_clock_env;
+using harness::sessreap;
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 const std::string USAGE = "usage: [-v] <session_dir> <lifetime_minutes>\n";
 const std::string NOT_ENOUGH = "Error: not enough arguments.\n" + USAGE;
@@ -204,7 +206,8 @@ TEST_F(Sessreap, KeepsFilesHeldOpenThroughAnyPathToThem) {
           "unshare", "-m", "sh", "-c",
           "mount --bind " + dir + " /mnt && exec sleep 60 9</mnt/sess_held"});
       const std::string fd = "/proc/" + std::to_string(holder->pid()) + "/fd/9";
-      for (int i = 0; i < 500 && access(fd.c_str(), F_OK) != 0; ++i) usleep(10000);
+      ASSERT_TRUE(harness::wait_until([&] { return access(fd.c_str(), F_OK) == 0; }, 5s))
+          << "the holder never opened /mnt/sess_held";
     } else {
       holder = harness::hold_open({held_as});
     }

@@ -3,19 +3,20 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
-#include "sessreap_run.hpp"
+#include "harness/fixed_paths.hpp"
+#include "harness/sessreap_run.hpp"
+#include "harness/wait.hpp"
 
 namespace {
 
-using sessreap_test::ctime_of;
-using sessreap_test::frozen_clock_env;
-using sessreap_test::sessreap;
+using harness::ctime_of;
+using harness::frozen_clock_env;
+using harness::sessreap;
+using namespace std::chrono_literals;
 
-const char PHP_CLI[] = "/usr/bin/php";
+using harness::PHP_CLI;
 const char SAVE_PATH[] = "/tmp/php-sessions";
 
 std::vector<std::string> php_args(const std::string& code) {
@@ -38,7 +39,7 @@ bool holds_open(pid_t pid, const std::string& path) {
 }
 
 TEST(SessreapWithPhp, RemovesExactlyTheExpiredSessionsNoPhpProcessHolds) {
-  if (access(PHP_CLI, X_OK) != 0) GTEST_SKIP() << "php-cli is not installed";
+  if (access(PHP_CLI.c_str(), X_OK) != 0) GTEST_SKIP() << "php-cli is not installed";
   harness::Sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
   box.make_dirs(SAVE_PATH, 0733);
@@ -49,10 +50,8 @@ TEST(SessreapWithPhp, RemovesExactlyTheExpiredSessionsNoPhpProcessHolds) {
   }
   const std::string held = std::string(SAVE_PATH) + "/sess_busy1";
   harness::Child busy(php_args(start_session("busy1", "sleep(120);")));
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!holds_open(busy.pid(), held) && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_TRUE(holds_open(busy.pid(), held)) << "PHP never opened its session file";
+  ASSERT_TRUE(harness::wait_until([&] { return holds_open(busy.pid(), held); }, 20s))
+      << "PHP never opened its session file";
 
   // With the real clock every session is fresh.
   auto r = sessreap({SAVE_PATH, "24"}, harness::current_environment());

@@ -8,13 +8,13 @@
 
 #include <memory>
 
-#include "sessreap_run.hpp"
+#include "harness/sessreap_run.hpp"
 
 namespace {
 
-using sessreap_test::ctime_of;
-using sessreap_test::frozen_clock_env;
-using sessreap_test::sessreap;
+using harness::ctime_of;
+using harness::frozen_clock_env;
+using harness::sessreap;
 
 // The scan sees every process of the machine, those of other tests' mount
 // namespaces included, and their descriptor links show paths as seen there:

@@ -1,4 +1,4 @@
-// Test helper: a writable, NUL-terminated copy of a text in a heap block of
+// A writable, NUL-terminated copy of a text in a heap block of
 // exactly its size plus the NUL (so AddressSanitizer catches a read past the
 // end), with a reader over it.
 #pragma once
@@ -10,19 +10,19 @@
 
 #include "json_reader/json_reader.hpp"
 
-namespace json_test {
+namespace harness {
 
-class Text {
+class json_text {
  public:
-  explicit Text(std::string_view text, const json_allocator* hooks = nullptr)
+  explicit json_text(std::string_view text, const json_allocator* hooks = nullptr)
       : size_(text.size()), data_(new char[text.size() + 1]) {
     if (!text.empty()) std::memcpy(data_.get(), text.data(), text.size());
     data_[size_] = '\0';
     reader_ = json_reader_create(data_.get(), hooks);
   }
-  ~Text() { json_reader_destroy(reader_); }
-  Text(const Text&) = delete;
-  Text& operator=(const Text&) = delete;
+  ~json_text() { json_reader_destroy(reader_); }
+  json_text(const json_text&) = delete;
+  json_text& operator=(const json_text&) = delete;
 
   json_reader* r() const { return reader_; }
   char* data() const { return data_.get(); }
@@ -37,4 +37,4 @@ class Text {
   json_reader* reader_;
 };
 
-}  // namespace json_test
+}  // namespace harness
