@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <memory>
 
 #include "harness/sessreap_run.hpp"
@@ -15,7 +14,6 @@ namespace {
 using harness::ctime_of;
 using harness::frozen_clock_env;
 using harness::sessreap;
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 const std::string USAGE = "usage: [-v] <session_dir> <lifetime_minutes>\n";
