@@ -27,7 +27,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using harness::json_text;
 
 constexpr int ACCEPTED = 0;
 
@@ -39,7 +38,7 @@ struct Outcome {
 // Runs json_skip_value over the document and checks that the cursor stayed
 // inside the text. ACCEPTED when the whole document was one value.
 Outcome skip_document(const std::string& bytes) {
-  json_text t(bytes);
+  harness::json_text t(bytes);
   EXPECT_NE(t.r(), nullptr);
   const int code = json_skip_value(t.r());
   EXPECT_EQ(code, t.code());

@@ -17,10 +17,8 @@
 namespace {
 
 using harness::diag_recorder;
-using harness::logged_message;
 using harness::new_table;
 using harness::table_ptr;
-using harness::temp_tree;
 
 std::string nth_name(int i) {
   // Not in sorted order when inserted: the digits are reversed.
@@ -37,7 +35,7 @@ class Growth : public testing::TestWithParam<growth_case> {};
 
 TEST_P(Growth, DoublesFromTwentyAndKeepsEveryEntry) {
   const growth_case& c = GetParam();
-  temp_tree dir;
+  harness::temp_tree dir;
   std::string content;
   for (int i = 0; i < c.names; i++) content += nth_name(i) + " value" + std::to_string(i) + "\n";
   std::string path = dir.write("vrk.conf", content);
@@ -122,7 +120,7 @@ TEST(Table, GrowthThatWouldOverflowFailsAndLeavesTheTable) {
   EXPECT_EQ(errno, ENOMEM);
   EXPECT_EQ(table.entries, &slot);
   EXPECT_EQ(table.capacity, huge);
-  std::vector<logged_message> expected = {
+  std::vector<harness::logged_message> expected = {
       {LOG_USER | LOG_WARNING,
        std::string("Unable to read configuration: ") + std::strerror(ENOMEM)}};
   EXPECT_EQ(log.messages(), expected);

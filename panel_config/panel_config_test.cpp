@@ -20,7 +20,6 @@ namespace {
 
 using harness::child_result;
 using harness::diag_recorder;
-using harness::logged_message;
 using harness::run_in_child;
 using harness::temp_tree;
 
@@ -61,7 +60,8 @@ const char* const EXPECTED_DEFAULTS[][2] = {
 
 // Prints what the sink recorded, one "<priority> <text>" per message.
 void print_logged(const diag_recorder& log) {
-  for (const logged_message& m : log.messages()) std::printf("%d %s|", m.priority, m.text.c_str());
+  for (const harness::logged_message& m : log.messages())
+    std::printf("%d %s|", m.priority, m.text.c_str());
 }
 
 std::string unknown_name_message(const std::string& name) {

@@ -12,7 +12,6 @@ namespace {
 
 using harness::handler_json;
 using harness::parsed_registry;
-using harness::registry_json;
 
 std::string with_handlers(const std::string& handlers) { return "{\"php\":[" + handlers + "]}"; }
 
@@ -106,7 +105,7 @@ TEST(RegistrySchema, EmptyArrayAllocatesNothing) {
 }
 
 TEST(RegistrySchema, DocumentOrderIsKept) {
-  parsed_registry parsed(registry_json(5));
+  parsed_registry parsed(harness::registry_json(5));
   ASSERT_EQ(parsed.code(), JSON_OK);
   ASSERT_EQ(parsed.root()->count, 5u);
   for (size_t i = 0; i < 5; i++) EXPECT_EQ(std::string(parsed.item(i).id), "h" + std::to_string(i));

@@ -11,7 +11,6 @@
 namespace {
 
 using harness::captured_stderr;
-using harness::temp_tree;
 
 // Holds a file open in this very process, which the scan covers too.
 struct OpenFile {
@@ -27,7 +26,7 @@ file_identity identity_of(const std::string& path) {
 }
 
 TEST(InUseScan, CollectsOpenRegularFilesOfTheDeviceOnce) {
-  temp_tree dir;
+  harness::temp_tree dir;
   std::string held = dir.write("sess_held");
   dir.write("sess_idle");
   OpenFile first(held), second(held), directory(dir.root()), elsewhere("/proc/self/stat");
@@ -49,7 +48,7 @@ TEST(InUseScan, CollectsOpenRegularFilesOfTheDeviceOnce) {
 }
 
 TEST(InUseScan, ReportsLinksByTheirTextButCollectsWhateverTheText) {
-  temp_tree dir;
+  harness::temp_tree dir;
   dir.make_dirs("sess2");
   std::string in_sibling = dir.write("sess2/x");
   OpenFile held(in_sibling);

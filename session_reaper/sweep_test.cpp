@@ -11,7 +11,6 @@
 namespace {
 
 using harness::captured_stderr;
-using harness::temp_tree;
 namespace fs = std::filesystem;
 
 // The injected clock: a fixed instant, and an optional action run when the
@@ -33,7 +32,7 @@ class Sweep : public ::testing::Test {
   // Moves the clock so that `path` is `age` seconds old.
   void age(const std::string& path, time_t seconds) { g_now = harness::ctime_of(path) + seconds; }
   bool exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
-  temp_tree dir;
+  harness::temp_tree dir;
 };
 
 TEST_F(Sweep, RemovesOnlyFilesOlderThanTheLimit) {
@@ -139,7 +138,7 @@ void swap_directory_for_link() {
 }
 
 TEST_F(Sweep, ADirectorySwappedForALinkDuringTheRunRedirectsNothing) {
-  temp_tree victim;
+  harness::temp_tree victim;
   std::string precious = victim.write("sess_old");
   std::string old = dir.write("sess_old");
   age(old, 100000);

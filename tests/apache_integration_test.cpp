@@ -24,21 +24,15 @@
 namespace {
 
 namespace fs = std::filesystem;
-using harness::accepts_connections;
-using harness::free_loopback_port;
 using harness::read_file;
 using harness::wait_until;
 using namespace std::chrono_literals;
 
 using harness::APACHE;
-using harness::APACHE_MODULES;
-using harness::CURL;
 using harness::domain_log;
 using harness::DOMAINS_DIR;
 using harness::PHP_CGI;
-using harness::PHP_REGISTRY;
 using harness::SERVER_LOG;
-using harness::VHOSTS_DIR;
 const std::string SNIPPETS = VAREK_SOURCE_DIR "/packaging/apache2/";
 const std::string WORK = "/tmp/apache";
 const std::string SBIN = WORK + "/sbin";  // the programs, as the snippets find them
@@ -66,13 +60,13 @@ struct site {
 class ApacheIntegration : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const std::string& tool : {APACHE, CURL, PHP_CGI})
+    for (const std::string& tool : {APACHE, harness::CURL, PHP_CGI})
       if (access(tool.c_str(), X_OK) != 0) GTEST_SKIP() << tool << " is not installed";
     for (const char* module : REQUIRED_MODULES)
-      if (!fs::exists(APACHE_MODULES + "mod_" + module + ".so"))
+      if (!fs::exists(harness::APACHE_MODULES + "mod_" + module + ".so"))
         GTEST_SKIP() << "mod_" << module << " is not installed";
     if (!box.ok()) GTEST_SKIP() << box.why();
-    port = free_loopback_port();
+    port = harness::free_loopback_port();
 
     // The programs where the snippets' VAREK_SBINDIR says, readable by the
     // web server's user (the build tree need not be).
@@ -89,20 +83,21 @@ class ApacheIntegration : public ::testing::Test {
     // behind a wrapper that marks its runs; "gone" names no executable.
     box.write_file(WORK + "/php-alt",
                    "#!/bin/sh\nVRK_TEST_HANDLER=alt exec " + PHP_CGI + " \"$@\"\n", 0755);
-    box.write_file(PHP_REGISTRY, R"({ "php": [
+    box.write_file(
+        harness::PHP_REGISTRY, R"({ "php": [
   { "id": "cgi", "path": ")" + PHP_CGI +
-                                     R"(", "version": "8", "displayname": "PHP",
+                                   R"(", "version": "8", "displayname": "PHP",
     "phpini": "/etc/php/8.2/cgi/php.ini", "type": "cgi" },
   { "id": "alt", "path": ")" + WORK +
-                                     R"(/php-alt", "version": "8", "displayname": "PHP alt",
+                                   R"(/php-alt", "version": "8", "displayname": "PHP alt",
     "phpini": ")" + ALPHA_INI + R"(", "type": "cgi", "system": false },
   { "id": "gone", "path": ")" + WORK +
-                                     R"(/no-such-php", "version": "8", "displayname": "gone",
+                                   R"(/no-such-php", "version": "8", "displayname": "gone",
     "phpini": "", "type": "cgi" }
 ] }
 )");
     box.write_file("/etc/vrk/vrk.conf",
-                   "HTTPD_VHOSTS_D " + VHOSTS_DIR + "\nHTTPD_LOG_D /var/log/apache2\n");
+                   "HTTPD_VHOSTS_D " + harness::VHOSTS_DIR + "\nHTTPD_LOG_D /var/log/apache2\n");
     box.write_file(ALPHA_INI, "memory_limit = 77M\ncgi.force_redirect = 1\n");
     box.make_dirs(DOMAINS_DIR + "/alpha.test/logs");
     box.make_dirs(DOMAINS_DIR + "/beta.test/logs");
@@ -125,7 +120,7 @@ class ApacheIntegration : public ::testing::Test {
     chmod("/dev/log", 0666);  // phpgate runs as the web server's user
     apache = std::make_unique<harness::Child>(
         std::vector<std::string>{APACHE, "-f", WORK + "/httpd.conf", "-DFOREGROUND"});
-    ASSERT_TRUE(wait_until([&] { return accepts_connections(port); }, 15s))
+    ASSERT_TRUE(wait_until([&] { return harness::accepts_connections(port); }, 15s))
         << read_file(WORK + "/error.log");
   }
 
@@ -134,7 +129,7 @@ class ApacheIntegration : public ::testing::Test {
   }
 
   static std::string docroot(const std::string& name) {
-    return VHOSTS_DIR + "/" + name + "/httpdocs";
+    return harness::VHOSTS_DIR + "/" + name + "/httpdocs";
   }
 
   // Apache's configuration: the shipped snippets, included as they are (a
@@ -145,7 +140,8 @@ class ApacheIntegration : public ::testing::Test {
     c << "ServerRoot " << WORK << "\nDefaultRuntimeDir " << WORK << "/run\n"
       << "PidFile " << WORK << "/run/httpd.pid\nErrorLog " << WORK << "/error.log\nLogLevel warn\n";
     for (const char* module : REQUIRED_MODULES)
-      c << "LoadModule " << module << "_module " << APACHE_MODULES << "mod_" << module << ".so\n";
+      c << "LoadModule " << module << "_module " << harness::APACHE_MODULES << "mod_" << module
+        << ".so\n";
     c << "User www-data\nGroup www-data\nListen 127.0.0.1:" << port << "\nServerName localhost\n"
       << "<Directory />\n  Require all denied\n</Directory>\n"
       << "Define VAREK_SBINDIR " << SBIN << "\n"
@@ -170,8 +166,9 @@ class ApacheIntegration : public ::testing::Test {
 
   // GET path from the site, with the Host header given (default: the site's name).
   response get(const std::string& path, const std::string& host) {
-    auto r = harness::run({CURL, "-s", "--max-time", "20", "-o", "-", "-w", "\n%{http_code}", "-H",
-                           "Host: " + host, "http://127.0.0.1:" + std::to_string(port) + path});
+    auto r =
+        harness::run({harness::CURL, "-s", "--max-time", "20", "-o", "-", "-w", "\n%{http_code}",
+                      "-H", "Host: " + host, "http://127.0.0.1:" + std::to_string(port) + path});
     EXPECT_EQ(r.exit_status, 0) << r.err;
     auto cut = r.out.rfind('\n');
     if (cut == std::string::npos) return {r.out, ""};
@@ -228,11 +225,11 @@ TEST_F(ApacheIntegration, SitesChooseTheirPhpHandlerAndIniAndLogToTheirDomain) {
       },
       10s))
       << ::testing::PrintToString(messages);
-  EXPECT_EQ(
-      messages,
-      (std::vector<std::string>{
-          "phpgate: can not find appropriate version of php ~ `missing' in `" + PHP_REGISTRY + "'",
-          SBIN + "/phpgate: exec " + WORK + "/no-such-php:No such file or directory"}));
+  EXPECT_EQ(messages,
+            (std::vector<std::string>{
+                "phpgate: can not find appropriate version of php ~ `missing' in `" +
+                    harness::PHP_REGISTRY + "'",
+                SBIN + "/phpgate: exec " + WORK + "/no-such-php:No such file or directory"}));
 
   // phpgate is reachable only through the handler, never directly; PHP
   // files that do not exist are Apache's 404, not PHP's.

@@ -27,19 +27,13 @@
 namespace {
 
 namespace fs = std::filesystem;
-using harness::accepts_connections;
 using harness::free_loopback_port;
 using harness::read_file;
 using harness::wait_until;
 using namespace std::chrono_literals;
 
 using harness::APACHE;
-using harness::APACHE_MODULES;
-using harness::CURL;
 using harness::domain_log;
-using harness::DOMAINS_DIR;
-using harness::OPENSSL;
-using harness::SERVER_LOG;
 const std::string WORK = "/tmp/apache";
 
 // One virtual host as Apache serves it and where its lines must land.
@@ -59,7 +53,8 @@ std::string apache_config(const std::vector<site>& sites, int plain, int ssl) {
     << "ErrorLog " << WORK << "/error.log\n"
     << "LogLevel warn\n";
   for (const char* module : {"mpm_event", "authz_core", "ssl", "socache_shmcb"})
-    c << "LoadModule " << module << "_module " << APACHE_MODULES << "mod_" << module << ".so\n";
+    c << "LoadModule " << module << "_module " << harness::APACHE_MODULES << "mod_" << module
+      << ".so\n";
   c << "User www-data\nGroup www-data\n"
     << "Listen 127.0.0.1:" << plain << "\nListen 127.0.0.1:" << ssl << "\n"
     << "ServerName localhost\nUseCanonicalName On\n"
@@ -81,9 +76,10 @@ std::string apache_config(const std::vector<site>& sites, int plain, int ssl) {
 class ApacheLogging : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const std::string& tool : {APACHE, CURL, OPENSSL})
+    for (const std::string& tool : {APACHE, harness::CURL, harness::OPENSSL})
       if (access(tool.c_str(), X_OK) != 0) GTEST_SKIP() << tool << " is not installed";
-    if (!fs::exists(APACHE_MODULES + "mod_ssl.so")) GTEST_SKIP() << "mod_ssl is not installed";
+    if (!fs::exists(harness::APACHE_MODULES + "mod_ssl.so"))
+      GTEST_SKIP() << "mod_ssl is not installed";
     if (!box.ok()) GTEST_SKIP() << box.why();
     plain = free_loopback_port();
     ssl = free_loopback_port();
@@ -94,16 +90,16 @@ class ApacheLogging : public ::testing::Test {
         {"beta.test", false, domain_log("beta.test")},
         {"beta.test", true, domain_log("beta.test", true)},
         {"shop.alpha.test", true, domain_log("alpha.test", true)},  // parent domain
-        {"nolog.test", false, SERVER_LOG},  // no domain directory: server-wide log
+        {"nolog.test", false, harness::SERVER_LOG},  // no domain directory: server-wide log
     };
-    box.make_dirs(DOMAINS_DIR + "/alpha.test/logs");
-    box.make_dirs(DOMAINS_DIR + "/beta.test/logs");
+    box.make_dirs(harness::DOMAINS_DIR + "/alpha.test/logs");
+    box.make_dirs(harness::DOMAINS_DIR + "/beta.test/logs");
     box.make_dirs("/var/log/apache2");
     box.make_dirs(WORK + "/htdocs");
     box.write_file(WORK + "/htdocs/index.html", "ok\n");
-    auto cert = harness::run({OPENSSL, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
-                              "2", "-subj", "/CN=alpha.test", "-keyout", WORK + "/key.pem", "-out",
-                              WORK + "/cert.pem"});
+    auto cert = harness::run({harness::OPENSSL, "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                              "-days", "2", "-subj", "/CN=alpha.test", "-keyout", WORK + "/key.pem",
+                              "-out", WORK + "/cert.pem"});
     ASSERT_EQ(cert.exit_status, 0) << cert.err;
     box.write_file(WORK + "/httpd.conf", apache_config(sites, plain, ssl));
     auto check = harness::run({APACHE, "-t", "-f", WORK + "/httpd.conf"});
@@ -117,8 +113,9 @@ class ApacheLogging : public ::testing::Test {
   }
 
   void wait_until_serving() {
-    ASSERT_TRUE(
-        wait_until([&] { return accepts_connections(plain) && accepts_connections(ssl); }, 15s))
+    ASSERT_TRUE(wait_until(
+        [&] { return harness::accepts_connections(plain) && harness::accepts_connections(ssl); },
+        15s))
         << read_file(WORK + "/error.log");
   }
 
@@ -128,10 +125,10 @@ class ApacheLogging : public ::testing::Test {
     for (const site& s : sites) {
       int port = s.ssl ? ssl : plain;
       std::vector<std::string> argv = {
-          CURL,         "-sk",
-          "--max-time", "10",
-          "-w",         "%{http_code}\n",
-          "--resolve",  s.name + ":" + std::to_string(port) + ":127.0.0.1"};
+          harness::CURL, "-sk",
+          "--max-time",  "10",
+          "-w",          "%{http_code}\n",
+          "--resolve",   s.name + ":" + std::to_string(port) + ":127.0.0.1"};
       for (int i = 0; i < count; ++i) {
         std::string id = round + "-" + s.name + (s.ssl ? "-ssl-" : "-plain-") + std::to_string(i);
         argv.push_back(std::string(s.ssl ? "https://" : "http://") + s.name + ":" +

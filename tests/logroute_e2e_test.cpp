@@ -27,7 +27,6 @@ namespace {
 namespace fs = std::filesystem;
 using harness::domain_log;
 using harness::DOMAINS_DIR;
-using harness::files_under;
 using harness::SERVER_LOG;
 using namespace std::chrono_literals;
 
@@ -60,7 +59,7 @@ class Logroute : public ::testing::Test {
 
  private:
   std::map<std::string, std::string> all_files() const {
-    return files_under({"/var/www", "/var/log", "/var/lib/vhosts"});
+    return harness::files_under({"/var/www", "/var/log", "/var/lib/vhosts"});
   }
   std::map<std::string, std::string> before_;
 };
@@ -345,7 +344,7 @@ TEST_F(Logroute, HostNamesCannotReachOutsideTheDomainTree) {
   for (const char* vhost : unsafe) all_lines += std::string(vhost) + "\n";
   std::map<std::string, std::string> expected = {{SERVER_LOG, all_lines}};
   EXPECT_EQ(routed(), expected);
-  EXPECT_TRUE(files_under({"/var/log/logs", "/tmp/logs"}).empty());
+  EXPECT_TRUE(harness::files_under({"/var/log/logs", "/tmp/logs"}).empty());
 }
 
 TEST_F(Logroute, EmptyOrUnroutableInputOpensNothing) {

@@ -11,19 +11,15 @@
 
 namespace {
 
-using harness::ctime_of;
-using harness::frozen_clock_env;
 using harness::sessreap;
 using namespace std::chrono_literals;
 
-using harness::PHP_CLI;
 const char SAVE_PATH[] = "/tmp/php-sessions";
 
 std::vector<std::string> php_args(const std::string& code) {
-  return {PHP_CLI, "-n",
-          "-d",    std::string("session.save_path=") + SAVE_PATH,
-          "-d",    "session.gc_probability=0",
-          "-r",    code};
+  return {
+      harness::PHP_CLI,           "-n", "-d", std::string("session.save_path=") + SAVE_PATH, "-d",
+      "session.gc_probability=0", "-r", code};
 }
 
 std::string start_session(const std::string& id, const std::string& then = "") {
@@ -39,7 +35,7 @@ bool holds_open(pid_t pid, const std::string& path) {
 }
 
 TEST(SessreapWithPhp, RemovesExactlyTheExpiredSessionsNoPhpProcessHolds) {
-  if (access(PHP_CLI.c_str(), X_OK) != 0) GTEST_SKIP() << "php-cli is not installed";
+  if (access(harness::PHP_CLI.c_str(), X_OK) != 0) GTEST_SKIP() << "php-cli is not installed";
   harness::Sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
   box.make_dirs(SAVE_PATH, 0733);
@@ -60,7 +56,7 @@ TEST(SessreapWithPhp, RemovesExactlyTheExpiredSessionsNoPhpProcessHolds) {
     EXPECT_TRUE(box.exists(std::string(SAVE_PATH) + "/sess_" + id)) << id;
 
   // An hour on, with a lifetime of 24 minutes, the idle ones have expired.
-  r = sessreap({SAVE_PATH, "24"}, frozen_clock_env(ctime_of(held) + 3600));
+  r = sessreap({SAVE_PATH, "24"}, harness::frozen_clock_env(harness::ctime_of(held) + 3600));
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   for (const char* id : {"idle1", "idle2", "idle3"})

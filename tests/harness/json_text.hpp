@@ -7,10 +7,14 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "json_reader/json_reader.hpp"
 
 namespace harness {
+
+// A reader's error code and cursor offset, as json_text::state gives them.
+using reader_state = std::pair<int, size_t>;
 
 class json_text {
  public:
@@ -30,6 +34,8 @@ class json_text {
   // Offset of the cursor from the start of the text.
   size_t at() const { return static_cast<size_t>(reader_->cursor - reader_->start); }
   int code() const { return reader_->error_code; }
+  // The code and the cursor's offset, to compare in one piece.
+  std::pair<int, size_t> state() const { return {code(), at()}; }
 
  private:
   size_t size_;
