@@ -19,7 +19,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
 #include <map>
 #include <string>
 #include <thread>
@@ -27,6 +26,7 @@
 
 #include "harness/files.hpp"
 #include "harness/fixed_paths.hpp"
+#include "harness/malloc_fail.hpp"
 #include "harness/sandbox.hpp"
 #include "harness/wait.hpp"
 
@@ -143,18 +143,6 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
-// The environment that preloads the failing allocator, refusing call `n`
-// (and every later one in mode "from"). A sanitizer's options pass through.
-[[maybe_unused]] std::vector<std::string> failing_env(size_t n, const char* mode,
-                                                      const std::string& report) {
-  std::vector<std::string> env = {
-      std::string("LD_PRELOAD=") + MALLOC_FAIL_SHIM, "VAREK_MALLOC_FAIL_AT=" + std::to_string(n),
-      std::string("VAREK_MALLOC_FAIL_MODE=") + mode, "VAREK_MALLOC_FAIL_REPORT=" + report};
-  if (const char* ubsan = getenv("UBSAN_OPTIONS"))
-    env.push_back(std::string("UBSAN_OPTIONS=") + ubsan);
-  return env;
-}
-
 #if !defined(__SANITIZE_ADDRESS__)
 // The sweep: each run refuses one more allocation than the last, until a run
 // makes fewer allocations than the number refused. Every run ends with
@@ -175,8 +163,9 @@ void sweep_allocation_failures(harness::Sandbox& box, const char* mode, const st
   for (size_t n = 1; n < 5000; ++n) {
     remove_files_under(trees);
     unlink(report.c_str());
-    auto r = harness::run({LOGROUTE_PATH, "8443"},
-                          {.env = failing_env(n, mode, report), .stdin_data = input});
+    auto r =
+        harness::run({LOGROUTE_PATH, "8443"},
+                     {.env = harness::failing_allocator_env(n, mode, report), .stdin_data = input});
     bool refused = box.exists(report);
     std::string where = std::string("mode ") + mode + ", allocation " + std::to_string(n);
     ASSERT_EQ(r.signal, 0) << where << "\n" << r.err;
@@ -219,12 +208,7 @@ void sweep_allocation_failures(harness::Sandbox& box, const char* mode, const st
     }
     ++refused_runs;
   }
-  std::cout << "logroute sweep, mode " << mode << ": " << refused_runs
-            << " allocations refused in turn, " << failed_runs << " of them ended in status 1"
-            << std::endl;
-  // The sweep went through the program's allocations and ended.
-  EXPECT_GE(refused_runs, 5u) << mode;
-  EXPECT_LT(refused_runs, 4999u) << mode;
+  harness::expect_sweep_ended("logroute", mode, refused_runs, failed_runs, 5, 5000);
   if (std::string(mode) == "from") {
     EXPECT_GT(failed_runs, 0u);
   }
