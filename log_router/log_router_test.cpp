@@ -437,9 +437,8 @@ TEST_F(Router, FailedWriteLeavesOnlyWholeLines) {
     int fd = open(tree.path("input").c_str(), O_RDONLY);
     _exit(log_router_run(fd, nullptr, scratch_resolver));
   }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  int status = harness::reap_within(child, 30s);
+  EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   std::string line = "line 0 of thirty bytes..\n";
   ASSERT_EQ(line.size(), 25u);
   std::string stored = tree.read("A.plain");

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "harness/phpgate_sandbox.hpp"
+#include "harness/wait.hpp"
 
 extern char** environ;
 
@@ -68,7 +69,8 @@ INSTANTIATE_TEST_SUITE_P(Exec, PhpgateExecFails, testing::ValuesIn(EXEC_FAILURES
                            return info.param.id;
                          });
 
-// Starts phpgate with the argument vector given (possibly empty) and waits.
+// Starts phpgate with the argument vector given (possibly empty) and waits
+// (up to 20 s); its exit status, or -1.
 int run_with_argv(std::vector<const char*> argv, const std::vector<std::string>& env) {
   std::vector<char*> args;
   for (const char* a : argv) args.push_back(const_cast<char*>(a));
@@ -81,9 +83,8 @@ int run_with_argv(std::vector<const char*> argv, const std::vector<std::string>&
     execve(PHPGATE_PATH, args.data(), vars.data());
     _exit(125);
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  int status = harness::reap_within(pid, std::chrono::seconds(20));
+  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST_F(PhpgateSandbox, ExecMessageIdentWithoutProgramName) {

@@ -3,6 +3,7 @@
 //   ASSERT_TRUE(harness::wait_until([&] { return ready(); }, 10s)) << "the server never listened";
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 
@@ -28,6 +29,14 @@ bool wait_until(Condition done, std::chrono::milliseconds limit) {
 inline int wait_for_exit(pid_t pid, std::chrono::milliseconds limit) {
   int status = -1;
   return wait_until([&] { return waitpid(pid, &status, WNOHANG) == pid; }, limit) ? status : -1;
+}
+
+// The same for a child that must not outlive the wait: still running at the
+// limit, it is killed and reaped, and the result is -1.
+inline int reap_within(pid_t pid, std::chrono::milliseconds limit) {
+  int status = wait_for_exit(pid, limit);
+  if (status == -1 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+  return status;
 }
 
 }  // namespace harness
