@@ -10,13 +10,12 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "harness/files.hpp"
 #include "harness/json_text.hpp"
 #include "json_reader/json_reader.hpp"
 
@@ -235,10 +234,7 @@ std::vector<CorpusFile> load_corpus() {
   if (!fs::is_directory(dir, ec)) return files;
   for (const auto& entry : fs::directory_iterator(dir)) {
     if (!entry.is_regular_file() || entry.path().extension() != ".json") continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    files.push_back(
-        {entry.path().filename().string(),
-         std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())});
+    files.push_back({entry.path().filename().string(), harness::read_file(entry.path())});
   }
   std::sort(files.begin(), files.end(),
             [](const auto& a, const auto& b) { return a.name < b.name; });
