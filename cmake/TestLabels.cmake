@@ -15,3 +15,16 @@ function(varek_discover_tests target)
     "endif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
 endfunction()
+
+# varek_unit_test(<module> <source>... [LIBRARIES <library>...])
+# The unit tests of a module: <module>_test, built from the sources and
+# linked with the module, the header-only test harness (tests/harness/), the
+# libraries given and GoogleTest's main, each case labelled "unit" and
+# <module>.
+function(varek_unit_test module)
+  cmake_parse_arguments(ARG "" "" "LIBRARIES" ${ARGN})
+  add_executable(${module}_test ${ARG_UNPARSED_ARGUMENTS})
+  target_link_libraries(${module}_test PRIVATE ${module} test_harness ${ARG_LIBRARIES}
+    GTest::gtest_main)
+  varek_discover_tests(${module}_test LABELS unit ${module})
+endfunction()

@@ -7,9 +7,12 @@
 #include <string>
 
 #include "diag_log/diag_log.hpp"
-#include "diag_log/run_in_child.hpp"
+#include "harness/run_in_child.hpp"
 
 namespace {
+
+using harness::child_result;
+using harness::run_in_child;
 
 struct exit_case {
   const char* name;

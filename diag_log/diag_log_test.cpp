@@ -8,10 +8,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "diag_log/run_in_child.hpp"
+#include "harness/run_in_child.hpp"
 #include "harness/sandbox.hpp"
 
 namespace {
+
+using harness::child_result;
+using harness::run_in_child;
 
 struct console_case {
   const char* name;

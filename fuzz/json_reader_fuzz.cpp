@@ -22,19 +22,10 @@
 #include <string>
 #include <vector>
 
+#include "harness/fuzz_check.hpp"
 #include "json_reader/json_reader.hpp"
 
 namespace {
-
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "json_reader_fuzz: invariant broken: %s\n", what);
-  std::abort();
-}
-
-#define CHECK(cond)           \
-  do {                        \
-    if (!(cond)) fail(#cond); \
-  } while (0)
 
 // ---------------------------------------------------------------------------
 // Model of the reader over a std::string that holds the text and its NUL.

@@ -10,51 +10,33 @@
 // The resolver maps host names to a handful of files in a private directory
 // (hosts that share a file interleave there), to a path whose directory
 // does not exist (hosts starting with 'x': the open fails) and to /dev/full
-// (hosts starting with 'y': every write fails). A model of the routing,
-// written apart from the router, says what each file must hold:
-//   - a line whose two "@@" separators end within its first 4095 bytes goes
-//     whole, from after the second separator to its newline (or to the end
-//     of the stream), to the file of its host name and port; any other line
-//     is skipped whole;
-//   - the file is resolved again exactly when the key (host name, port)
-//     changes or the last open failed, with the SSL flag of the port;
-//   - each failing path is reported once, in order.
-// At the first reads, and at every power of two after, the files must hold
-// every line read so far whole and nothing of the line still arriving (each
-// line goes out in one write, and no ended line waits for more input); at
-// the end they must hold exactly the model's output, and no descriptor is
-// left open.
+// (hosts starting with 'y': every write fails). The routing model of
+// tests/harness/routing_model.hpp, written apart from the router, says what
+// each file must hold, which keys are resolved and which failures are
+// reported (all of them at LOG_ERR). At the first reads, and at every power
+// of two after, the files must hold every line read so far whole and
+// nothing of the line still arriving (each line goes out in one write, and
+// no ended line waits for more input); at the end they must hold exactly
+// the model's output, and no descriptor is left open.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "diag_log/diag_log.hpp"
+#include "harness/diag_recorder.hpp"
+#include "harness/fuzz_check.hpp"
+#include "harness/routing_model.hpp"
 #include "log_router/log_router.hpp"
 
 namespace {
-
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "log_router_fuzz: invariant broken: %s\n", what);
-  std::abort();
-}
-
-#define CHECK(cond)           \
-  do {                        \
-    if (!(cond)) fail(#cond); \
-  } while (0)
 
 std::string work_dir;      // private directory of the log files
 std::string missing_path;  // a path whose directory does not exist
@@ -77,80 +59,7 @@ char* resolve(const char* vhost, bool ssl) {
   return strdup(path_for(vhost, ssl).c_str());
 }
 
-std::vector<std::string> logged;
-
-void capture(int priority, const char* format, ...) {
-  CHECK(priority == LOG_ERR);
-  va_list args;
-  va_start(args, format);
-  char* text = nullptr;
-  CHECK(vasprintf(&text, format, args) >= 0);
-  va_end(args);
-  logged.emplace_back(text);
-  std::free(text);
-}
-
-// ---------------------------------------------------------------------------
-// The model.
-
-constexpr size_t TAG_LIMIT = 4095;
-
-struct model {
-  const char* extra_ssl_port;
-  std::map<std::string, std::string> files;  // every path opened, and its contents
-  std::vector<std::pair<std::string, bool>> resolved;
-  std::vector<std::string> messages;
-  std::set<std::string> reported;
-  bool open = false;
-  std::string vhost, port, path;
-
-  void report(const std::string& what, const std::string& at, const char* error) {
-    if (!reported.insert(at).second) return;
-    messages.push_back("Lost access log lines: cannot " + what + " " + at + ": " + error);
-  }
-
-  // `ended`: the line has its newline, or the input has ended after it.
-  void route(const std::string& line, bool ended) {
-    const std::string head = line.substr(0, TAG_LIMIT);
-    const size_t first = head.find("@@");
-    if (first == std::string::npos) return;
-    const size_t second = head.find("@@", first + 2);
-    if (second == std::string::npos) return;
-    const std::string host = line.substr(0, first);
-    const std::string key_port = line.substr(first + 2, second - first - 2);
-    if (!open || host != vhost || key_port != port) {
-      const bool ssl = key_port.find('\0') == std::string::npos &&
-                       (key_port == "443" || (extra_ssl_port && key_port == extra_ssl_port));
-      const std::string name = host.find('\0') == std::string::npos ? host : "";
-      resolved.emplace_back(name, ssl);
-      path = path_for(name, ssl);
-      vhost = host;
-      port = key_port;
-      open = path.compare(0, missing_path.size(), missing_path) != 0;
-      if (!open) return report("open", path, "No such file or directory");
-      if (path != "/dev/full") files[path];
-    }
-    // The start of a line still arriving is held back, so that the line
-    // goes out in one write.
-    const std::string body = ended ? line.substr(second + 2) : "";
-    if (path == "/dev/full") {
-      if (!body.empty()) report("write", path, "No space left on device");
-    } else {
-      files[path] += body;
-    }
-  }
-
-  // The routing of `stream`; with input_ended false, more may follow it.
-  model(const std::string& stream, const char* extra, bool input_ended) : extra_ssl_port(extra) {
-    size_t start = 0;
-    while (start < stream.size()) {
-      const size_t newline = stream.find('\n', start);
-      const size_t end = newline == std::string::npos ? stream.size() : newline + 1;
-      route(stream.substr(start, end - start), newline != std::string::npos || input_ended);
-      start = end;
-    }
-  }
-};
+harness::diag_recorder* recorder = nullptr;
 
 // ---------------------------------------------------------------------------
 // The run.
@@ -197,8 +106,14 @@ std::string read_file(const std::string& path, bool* exists) {
 // The files, the resolver's calls and the messages against the model of
 // the bytes read so far.
 void check_against_model(size_t stream_bytes, bool input_ended) {
-  const model m(std::string(run.stream, stream_bytes), run.extra_ssl_port, input_ended);
+  const harness::routing_model m(std::string(run.stream, stream_bytes),
+                                 {path_for, missing_path, run.extra_ssl_port}, input_ended);
   CHECK(resolved == m.resolved);
+  std::vector<std::string> logged;
+  for (const harness::logged_message& message : recorder->messages()) {
+    CHECK(message.priority == LOG_ERR);
+    logged.push_back(message.text);
+  }
   CHECK(logged == m.messages);
   for (int i = 0; i < FILES; ++i) {
     for (bool ssl : {false, true}) {
@@ -255,7 +170,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   have_dev_full = access("/dev/full", W_OK) == 0;
   input_file = memfd_create("log_router_fuzz", 0);
   CHECK(input_file >= 0);
-  diag_log_write = capture;
+  recorder = new harness::diag_recorder;  // for the whole run
   return 0;
 }
 
@@ -273,7 +188,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CHECK(pwrite(input_file, run.stream, stream_size, 0) == static_cast<ssize_t>(stream_size));
   CHECK(lseek(input_file, 0, SEEK_SET) == 0);
   resolved.clear();
-  logged.clear();
+  recorder->clear();
 
   const int probe = dup(input_file);  // the lowest free descriptor
   close(probe);

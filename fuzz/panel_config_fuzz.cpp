@@ -18,7 +18,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -28,42 +27,13 @@
 #include <string>
 #include <vector>
 
-#include "diag_log/diag_log.hpp"
+#include "harness/diag_recorder.hpp"
+#include "harness/fuzz_check.hpp"
 #include "panel_config/panel_config.hpp"
 
 namespace {
 
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "panel_config_fuzz: invariant broken: %s\n", what);
-  std::abort();
-}
-
-#define CHECK(cond)           \
-  do {                        \
-    if (!(cond)) fail(#cond); \
-  } while (0)
-
 constexpr int WARNING_PRIORITY = LOG_USER | LOG_WARNING;
-
-struct message {
-  int priority;
-  std::string text;
-  bool operator==(const message& other) const {
-    return priority == other.priority && text == other.text;
-  }
-};
-
-std::vector<message> logged;
-
-void capture(int priority, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  char* text = nullptr;
-  CHECK(vasprintf(&text, format, args) >= 0);
-  va_end(args);
-  logged.push_back({priority, text});
-  std::free(text);
-}
 
 // ---------------------------------------------------------------------------
 // The model.
@@ -75,7 +45,7 @@ bool name_char(unsigned char c) {
 
 struct model {
   std::map<std::string, std::string> values;
-  std::vector<message> messages;
+  std::vector<harness::logged_message> messages;
   size_t capacity = PANEL_CONFIG_INITIAL_CAPACITY;
   size_t count = 0;
 
@@ -125,6 +95,7 @@ struct model {
 
 // ---------------------------------------------------------------------------
 
+harness::diag_recorder* recorder = nullptr;
 int memory_file = -1;
 char memory_path[64];
 
@@ -134,7 +105,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   memory_file = memfd_create("panel_config_fuzz", 0);
   CHECK(memory_file >= 0);
   std::snprintf(memory_path, sizeof memory_path, "/proc/self/fd/%d", memory_file);
-  diag_log_write = capture;
+  recorder = new harness::diag_recorder;  // for the whole run
   return 0;
 }
 
@@ -143,14 +114,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CHECK(ftruncate(memory_file, 0) == 0);
   CHECK(pwrite(memory_file, data, size, 0) == static_cast<ssize_t>(size));
 
-  logged.clear();
+  recorder->clear();
   auto* table = static_cast<panel_config*>(std::calloc(1, sizeof(panel_config)));
   CHECK(table != nullptr);
   const int result = panel_config_parse_file(memory_path, table);
   const model expected(file);
 
   CHECK(result == 0);
-  CHECK(logged == expected.messages);
+  CHECK(recorder->messages() == expected.messages);
   CHECK(table->sorted != 0);
   CHECK(table->count == expected.values.size());
   CHECK(table->count <= table->capacity);

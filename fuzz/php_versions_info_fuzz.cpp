@@ -26,19 +26,10 @@
 #include <string>
 #include <vector>
 
+#include "harness/fuzz_check.hpp"
 #include "php_launcher/php_versions_info.hpp"
 
 namespace {
-
-[[noreturn]] void fail(const char* what) {
-  std::fprintf(stderr, "php_versions_info_fuzz: invariant broken: %s\n", what);
-  std::abort();
-}
-
-#define CHECK(cond)           \
-  do {                        \
-    if (!(cond)) fail(#cond); \
-  } while (0)
 
 // LOG_ERR of <syslog.h>, which is not included: this file defines the
 // syslog functions itself.

@@ -10,15 +10,14 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "harness/files.hpp"
+#include "harness/json_text.hpp"
 #include "json_reader/json_reader.hpp"
-#include "json_reader/test_text.hpp"
 
 #ifndef VAREK_JSON_TEST_SUITE_DIR
 #error "VAREK_JSON_TEST_SUITE_DIR must name the JSONTestSuite test_parsing directory"
@@ -27,7 +26,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using json_test::Text;
 
 constexpr int ACCEPTED = 0;
 
@@ -39,7 +37,7 @@ struct Outcome {
 // Runs json_skip_value over the document and checks that the cursor stayed
 // inside the text. ACCEPTED when the whole document was one value.
 Outcome skip_document(const std::string& bytes) {
-  Text t(bytes);
+  harness::json_text t(bytes);
   EXPECT_NE(t.r(), nullptr);
   const int code = json_skip_value(t.r());
   EXPECT_EQ(code, t.code());
@@ -236,10 +234,7 @@ std::vector<CorpusFile> load_corpus() {
   if (!fs::is_directory(dir, ec)) return files;
   for (const auto& entry : fs::directory_iterator(dir)) {
     if (!entry.is_regular_file() || entry.path().extension() != ".json") continue;
-    std::ifstream in(entry.path(), std::ios::binary);
-    files.push_back(
-        {entry.path().filename().string(),
-         std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())});
+    files.push_back({entry.path().filename().string(), harness::read_file(entry.path())});
   }
   std::sort(files.begin(), files.end(),
             [](const auto& a, const auto& b) { return a.name < b.name; });

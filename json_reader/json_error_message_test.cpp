@@ -5,15 +5,16 @@
 #include <cstring>
 #include <string>
 
+#include "harness/json_text.hpp"
 #include "json_reader/json_reader.hpp"
-#include "json_reader/test_text.hpp"
 
 namespace {
 
-using json_test::Text;
+using harness::json_text;
 
 // Sets the reader's state by hand, as a failed operation would leave it.
-std::string message(Text& t, int code, size_t offset, const char* detail = nullptr, int err = 0) {
+std::string message(json_text& t, int code, size_t offset, const char* detail = nullptr,
+                    int err = 0) {
   t.r()->error_code = code;
   t.r()->cursor = t.r()->start + offset;
   t.r()->error_detail = detail;
@@ -60,13 +61,13 @@ const char* const MESSAGE_TABLE[] = {
 };
 
 TEST(ErrorMessage, CodeZeroIsTheBareMessage) {
-  Text t("abc");
+  json_text t("abc");
   EXPECT_EQ(message(t, JSON_OK, 1), "OK, no error.");
   EXPECT_EQ(message(t, JSON_OK, 1, nullptr, ENOMEM), "OK, no error.") << "no errno piece either";
 }
 
 TEST(ErrorMessage, EveryCodeOfTheTable) {
-  Text t("x");
+  json_text t("x");
   for (int code = 1; code <= 23; ++code) {
     EXPECT_EQ(message(t, code, 0),
               std::string(MESSAGE_TABLE[code]) + " Error occured at offset 0, character 'x'. ")
@@ -75,14 +76,14 @@ TEST(ErrorMessage, EveryCodeOfTheTable) {
 }
 
 TEST(ErrorMessage, ExampleCode7) {
-  Text t("{\"a\":1, \"b\":2,\n  x}");
+  json_text t("{\"a\":1, \"b\":2,\n  x}");
   ASSERT_EQ(t.data()[17], 'x');
   EXPECT_EQ(message(t, JSON_STRING_EXPECTED, 17),
             "String is expected. Error occured at offset 17, character 'x'. ");
 }
 
 TEST(ErrorMessage, FromARealFailure) {
-  Text t("{\"key\":1" + std::string(31, ' ') + "1]");  // the second '1' is at offset 39
+  json_text t("{\"key\":1" + std::string(31, ' ') + "1]");  // the second '1' is at offset 39
   json_begin_object(t.r());
   json_read_key(t.r());
   json_skip_value(t.r());
@@ -95,14 +96,14 @@ TEST(ErrorMessage, FromARealFailure) {
 }
 
 TEST(ErrorMessage, Code13AtOffset40) {
-  Text t(std::string(40, ' ') + "]");
+  json_text t(std::string(40, ' ') + "]");
   EXPECT_EQ(message(t, JSON_OBJECT_SEPARATOR_EXPECTED, 40),
             "JSON value separator (',') or end of object is expected. Error occured at offset 40, "
             "character ']'. ");
 }
 
 TEST(ErrorMessage, CharacterPiece) {
-  Text t(std::string("a \t\x7f\xc3~", 6));
+  json_text t(std::string("a \t\x7f\xc3~", 6));
   const std::string m = MESSAGE_TABLE[JSON_VALUE_EXPECTED];
   EXPECT_EQ(message(t, 3, 0), m + " Error occured at offset 0, character 'a'. ");
   EXPECT_EQ(message(t, 3, 1), m + " Error occured at offset 1, character ' '. ");
@@ -115,7 +116,7 @@ TEST(ErrorMessage, CharacterPiece) {
 }
 
 TEST(ErrorMessage, DetailCodes) {
-  Text t("x");
+  json_text t("x");
   EXPECT_EQ(message(t, JSON_UNKNOWN_FIELD, 0),
             std::string(MESSAGE_TABLE[21]) + " Error occured at offset 0, character 'x'. ");
   EXPECT_EQ(
@@ -140,7 +141,7 @@ TEST(ErrorMessage, DetailCodes) {
 }
 
 TEST(ErrorMessage, UnknownCodes) {
-  Text t("x");
+  json_text t("x");
   for (int code : {24, 25, 99, 101, 1000, -1, -100, INT32_MIN, INT32_MAX}) {
     EXPECT_EQ(message(t, code, 0), "unknown error code Error occured at offset 0, character 'x'. ")
         << code;
@@ -148,7 +149,7 @@ TEST(ErrorMessage, UnknownCodes) {
 }
 
 TEST(ErrorMessage, NestingLimitHasItsOwnMessage) {
-  Text t(std::string(600, '['));
+  json_text t(std::string(600, '['));
   json_skip_value(t.r());
   ASSERT_EQ(t.code(), JSON_NESTING_TOO_DEEP);
   errno = 0;
@@ -158,7 +159,7 @@ TEST(ErrorMessage, NestingLimitHasItsOwnMessage) {
 }
 
 TEST(ErrorMessage, SystemErrorPiece) {
-  Text t("x");
+  json_text t("x");
   EXPECT_EQ(message(t, JSON_OUT_OF_MEMORY, 0, nullptr, 12),
             std::string("Failed to allocate memory. Error occured at offset 0, character 'x'. ") +
                 "Also system error occured: " + std::strerror(12) + " (12).");
@@ -172,7 +173,7 @@ TEST(ErrorMessage, SystemErrorPiece) {
 }
 
 TEST(ErrorMessage, OverlongDetailIsCutAt1023Bytes) {
-  Text t("x");
+  json_text t("x");
   const std::string detail(3000, 'd');
   const std::string m = message(t, JSON_CONSTRAINT_FAILED, 0, detail.c_str(), ENOENT);
   EXPECT_EQ(m.size(), 1023u);
@@ -183,7 +184,7 @@ TEST(ErrorMessage, OverlongDetailIsCutAt1023Bytes) {
 TEST(ErrorMessage, CutInsideALaterPiece) {
   // Choose a detail so that the joined pieces run past 1023 bytes inside the
   // offset piece; the result is the joined text cut after 1023 bytes.
-  Text t("x");
+  json_text t("x");
   const std::string prefix = "Custom JSON value constraint failed: ";
   for (size_t filler :
        {1023 - prefix.size() - 2, 1023 - prefix.size() - 1, 1023 - prefix.size() - 20,
@@ -198,7 +199,7 @@ TEST(ErrorMessage, CutInsideALaterPiece) {
 }
 
 TEST(ErrorMessage, SameBufferEveryCall) {
-  Text t("x");
+  json_text t("x");
   t.r()->error_code = JSON_STRING_EXPECTED;
   errno = 0;
   const char* first = json_error_message(t.r());
@@ -212,7 +213,7 @@ TEST(ErrorMessage, SameBufferEveryCall) {
 }
 
 TEST(ErrorMessage, ChangesNeitherTheReaderNorTheText) {
-  Text t("[1 2]");
+  json_text t("[1 2]");
   json_skip_value(t.r());
   ASSERT_EQ(t.code(), JSON_ARRAY_SEPARATOR_EXPECTED);
   const json_reader before = *t.r();

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "log_router/test_tree.hpp"
+#include "harness/files.hpp"
 #include "panel_config/panel_config.hpp"
 
 namespace {
@@ -38,7 +38,7 @@ class DomainLogPath : public ::testing::Test {
   std::string resolve(const char* vhost, bool ssl) {
     return text_or_null(resolve_domain_log_path(tree.path("vhosts").c_str(), vhost, ssl));
   }
-  test_tree tree;
+  harness::temp_tree tree;
 };
 
 struct path_case {
@@ -96,7 +96,7 @@ TEST_F(DomainLogPath, HostNamesCannotLeaveTheDomainTree) {
 }
 
 TEST(AccessLogPath, TakesDirectoriesFromPanelConfiguration) {
-  test_tree tree;
+  harness::temp_tree tree;
   tree.make_dirs("srv/system/example.com/logs");
   tree.write("vrk.conf", "HTTPD_VHOSTS_D " + tree.path("srv") + "\nHTTPD_LOG_D\t" +
                              tree.path("httpd") + "   # web server logs\n");

@@ -10,10 +10,18 @@
 #include <utility>
 #include <vector>
 
-#include "panel_config/config_test_util.hpp"
+#include "harness/diag_recorder.hpp"
+#include "harness/files.hpp"
+#include "harness/panel_config_table.hpp"
 #include "panel_config/panel_config.hpp"
 
 namespace {
+
+using harness::diag_recorder;
+using harness::logged_message;
+using harness::new_table;
+using harness::table_ptr;
+using harness::temp_tree;
 
 using pairs = std::vector<std::pair<std::string, std::string>>;
 
@@ -95,16 +103,16 @@ class ParseFile : public testing::TestWithParam<parse_case> {};
 
 TEST_P(ParseFile, StoresValidLinesAndReportsInvalidOnes) {
   const parse_case& c = GetParam();
-  temp_dir dir;
+  temp_tree dir;
   std::string path = dir.write("vrk.conf", c.content);
-  recorded_log log;
+  diag_recorder log;
   table_ptr table = new_table();
   ASSERT_EQ(panel_config_parse_file(path.c_str(), table.get()), 0);
   EXPECT_NE(table->sorted, 0);
   EXPECT_EQ(entries_of(*table), c.expected);
   std::vector<logged_message> expected_messages;
   for (const std::string& text : c.messages) expected_messages.push_back({WARNING, text});
-  EXPECT_EQ(logged_messages(), expected_messages);
+  EXPECT_EQ(log.messages(), expected_messages);
   for (const auto& [name, value] : c.expected)
     EXPECT_STREQ(panel_config_find(table.get(), name.c_str()), value.c_str()) << name;
 }
@@ -116,48 +124,48 @@ INSTANTIATE_TEST_SUITE_P(Lines, ParseFile, testing::ValuesIn(parse_cases()),
 
 TEST(ParseFile, LinesOfAnyLength) {
   std::string long_value(100000, 'v');
-  temp_dir dir;
+  temp_tree dir;
   std::string path = dir.write("vrk.conf", "LONG " + long_value + "\nSHORT s\n");
-  recorded_log log;
+  diag_recorder log;
   table_ptr table = new_table();
   ASSERT_EQ(panel_config_parse_file(path.c_str(), table.get()), 0);
   const char* value = panel_config_find(table.get(), "LONG");
   ASSERT_NE(value, nullptr);
   EXPECT_EQ(std::string(value), long_value);
   EXPECT_STREQ(panel_config_find(table.get(), "SHORT"), "s");
-  EXPECT_TRUE(logged_messages().empty());
+  EXPECT_TRUE(log.messages().empty());
 }
 
 // A file that is missing, or is no regular file, is reported and never
 // waited on or read: a FIFO without writer, a device without end.
 TEST(ParseFile, MissingOrNonRegularFileIsReportedWithItsReason) {
-  temp_dir dir;
-  std::string fifo = dir.path() + "/fifo.conf";
+  temp_tree dir;
+  std::string fifo = dir.root() + "/fifo.conf";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const struct {
     std::string path;
     int error;
     std::string reason;
   } cases[] = {
-      {dir.path() + "/absent.conf", ENOENT, std::strerror(ENOENT)},
-      {dir.path(), EISDIR, std::strerror(EISDIR)},
+      {dir.root() + "/absent.conf", ENOENT, std::strerror(ENOENT)},
+      {dir.root(), EISDIR, std::strerror(EISDIR)},
       {fifo, EINVAL, "Is a FIFO, not a regular file"},
       {"/dev/zero", EINVAL, "Is a device, not a regular file"},
   };
   for (const auto& c : cases) {
-    recorded_log log;
+    diag_recorder log;
     table_ptr table = new_table();
     errno = 0;
     EXPECT_EQ(panel_config_parse_file(c.path.c_str(), table.get()), -1) << c.path;
     EXPECT_EQ(errno, c.error) << c.path;
     std::vector<logged_message> expected = {
         {WARNING, "unable to open configuration file " + c.path + ": " + c.reason + "\n"}};
-    EXPECT_EQ(logged_messages(), expected);
+    EXPECT_EQ(log.messages(), expected);
   }
 }
 
 TEST(ParseFile, ReadErrorIsReportedWithItsError) {
-  recorded_log log;
+  diag_recorder log;
   table_ptr table = new_table();
   errno = 0;
   // A regular file that opens but cannot be read from its start.
@@ -165,7 +173,7 @@ TEST(ParseFile, ReadErrorIsReportedWithItsError) {
   EXPECT_EQ(errno, EIO);
   std::vector<logged_message> expected = {
       {WARNING, std::string("Unable to read configuration file: ") + std::strerror(EIO)}};
-  EXPECT_EQ(logged_messages(), expected);
+  EXPECT_EQ(log.messages(), expected);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The table operations: growth, replacement of repeated names, sorting and
 // both kinds of search.
+#include "harness/panel_config_table.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -8,10 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "panel_config/config_test_util.hpp"
+#include "harness/diag_recorder.hpp"
+#include "harness/files.hpp"
 #include "panel_config/panel_config.hpp"
 
 namespace {
+
+using harness::diag_recorder;
+using harness::new_table;
+using harness::table_ptr;
 
 std::string nth_name(int i) {
   // Not in sorted order when inserted: the digits are reversed.
@@ -28,11 +35,11 @@ class Growth : public testing::TestWithParam<growth_case> {};
 
 TEST_P(Growth, DoublesFromTwentyAndKeepsEveryEntry) {
   const growth_case& c = GetParam();
-  temp_dir dir;
+  harness::temp_tree dir;
   std::string content;
   for (int i = 0; i < c.names; i++) content += nth_name(i) + " value" + std::to_string(i) + "\n";
   std::string path = dir.write("vrk.conf", content);
-  recorded_log log;
+  diag_recorder log;
   table_ptr table = new_table();
   ASSERT_EQ(panel_config_parse_file(path.c_str(), table.get()), 0);
   EXPECT_EQ(table->capacity, c.capacity);
@@ -42,7 +49,7 @@ TEST_P(Growth, DoublesFromTwentyAndKeepsEveryEntry) {
   for (int i = 0; i < c.names; i++)
     EXPECT_STREQ(panel_config_find(table.get(), nth_name(i).c_str()),
                  ("value" + std::to_string(i)).c_str());
-  EXPECT_TRUE(logged_messages().empty());
+  EXPECT_TRUE(log.messages().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Growth,
@@ -107,16 +114,16 @@ TEST(Table, GrowthThatWouldOverflowFailsAndLeavesTheTable) {
   panel_config_entry slot{};
   std::size_t huge = SIZE_MAX / sizeof(panel_config_entry) / 2 + 1;
   panel_config table{&slot, huge, huge, 1};
-  recorded_log log;
+  diag_recorder log;
   errno = 0;
   EXPECT_EQ(panel_config_reserve(&table), -1);
   EXPECT_EQ(errno, ENOMEM);
   EXPECT_EQ(table.entries, &slot);
   EXPECT_EQ(table.capacity, huge);
-  std::vector<logged_message> expected = {
+  std::vector<harness::logged_message> expected = {
       {LOG_USER | LOG_WARNING,
        std::string("Unable to read configuration: ") + std::strerror(ENOMEM)}};
-  EXPECT_EQ(logged_messages(), expected);
+  EXPECT_EQ(log.messages(), expected);
 }
 
 }  // namespace

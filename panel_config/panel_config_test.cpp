@@ -11,11 +11,17 @@
 #include <fstream>
 #include <string>
 
-#include "diag_log/run_in_child.hpp"
+#include "harness/diag_recorder.hpp"
+#include "harness/files.hpp"
+#include "harness/run_in_child.hpp"
 #include "harness/sandbox.hpp"
-#include "panel_config/config_test_util.hpp"
 
 namespace {
+
+using harness::child_result;
+using harness::diag_recorder;
+using harness::run_in_child;
+using harness::temp_tree;
 
 // The known variables and their defaults, by index.
 const char* const EXPECTED_DEFAULTS[][2] = {
@@ -53,8 +59,8 @@ const char* const EXPECTED_DEFAULTS[][2] = {
 };
 
 // Prints what the sink recorded, one "<priority> <text>" per message.
-void print_logged() {
-  for (const logged_message& m : logged_messages())
+void print_logged(const diag_recorder& log) {
+  for (const harness::logged_message& m : log.messages())
     std::printf("%d %s|", m.priority, m.text.c_str());
 }
 
@@ -64,7 +70,7 @@ std::string unknown_name_message(const std::string& name) {
 }
 
 TEST(ProcessWide, EveryVariableHasItsDefault) {
-  temp_dir dir;
+  temp_tree dir;
   std::string path = dir.write("vrk.conf", "# nothing set\n");
   child_result r = run_in_child([&] {
     if (panel_config_load_path(path.c_str()) != 0) return 1;
@@ -79,7 +85,7 @@ TEST(ProcessWide, EveryVariableHasItsDefault) {
 }
 
 TEST(ProcessWide, GetByNameMatchesGetByIndex) {
-  temp_dir dir;
+  temp_tree dir;
   std::string path = dir.write("vrk.conf", "HTTPD_VHOSTS_D /srv/vhosts\nSNI_SUPPORT false\n");
   child_result r = run_in_child([&] {
     if (panel_config_load_path(path.c_str()) != 0) return 1;
@@ -98,7 +104,7 @@ struct by_name_case {
 };
 
 TEST(ProcessWide, GetByNameOfUnknownNamesLogsAndReturnsNull) {
-  temp_dir dir;
+  temp_tree dir;
   std::string path = dir.write("vrk.conf", "HTTPD_VHOSTS_D /srv/vhosts\nMY_OWN x\n");
   const by_name_case cases[] = {
       {"HTTPD_VHOSTS_D", "/srv/vhosts"},
@@ -112,11 +118,11 @@ TEST(ProcessWide, GetByNameOfUnknownNamesLogsAndReturnsNull) {
   };
   for (const by_name_case& c : cases) {
     child_result r = run_in_child([&] {
-      recorded_log log;
+      diag_recorder log;
       if (panel_config_load_path(path.c_str()) != 0) return 1;
       const char* value = panel_config_get_by_name(c.name);
       std::printf("%s|", value ? value : "(null)");
-      print_logged();
+      print_logged(log);
       return 0;
     });
     std::string shown = c.name != nullptr ? c.name : "(null)";
@@ -128,7 +134,7 @@ TEST(ProcessWide, GetByNameOfUnknownNamesLogsAndReturnsNull) {
 }
 
 TEST(ProcessWide, FileValuesAreCachedAndUnsetOnesAreNot) {
-  temp_dir dir;
+  temp_tree dir;
   std::string path = dir.write("vrk.conf", "HTTPD_LOG_D /var/log/httpd\nhttpd_service x\n");
   child_result r = run_in_child([&] {
     if (panel_config_load_path(path.c_str()) != 0) return 1;
@@ -157,16 +163,16 @@ TEST(ProcessWide, IndexesOutsideTheTableGiveNull) {
 }
 
 TEST(ProcessWide, FailedLoadIsRetriedAndTheFirstSuccessStays) {
-  temp_dir dir;
-  std::string missing = dir.path() + "/missing.conf";
+  temp_tree dir;
+  std::string missing = dir.root() + "/missing.conf";
   std::string first = dir.write("first.conf", "HTTPD_LOG_D /first\n");
   std::string second = dir.write("second.conf", "HTTPD_LOG_D /second\n");
   child_result r = run_in_child([&] {
-    recorded_log log;
+    diag_recorder log;
     for (const std::string* path : {&missing, &missing, &first, &second})
       std::printf("%d ", panel_config_load_path(path->c_str()));
     std::printf("%s|", panel_config_get(HTTPD_LOG_D));
-    print_logged();
+    print_logged(log);
     return 0;
   });
   ASSERT_EQ(r.exit_status, 0);
@@ -180,14 +186,14 @@ TEST(FixedPath, MissingFileGivesDefaultsAndIsTriedAgainUntilItAppears) {
   harness::Sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
   child_result r = run_in_child([] {
-    recorded_log log;
+    diag_recorder log;
     std::printf("%s|", panel_config_get(HTTPD_VHOSTS_D));
     std::printf("%s|", panel_config_get(HTTPD_VHOSTS_D));
     mkdir("/etc/vrk", 0755);
     std::ofstream("/etc/vrk/vrk.conf") << "HTTPD_VHOSTS_D /srv/vhosts\n";
     std::printf("%s|", panel_config_get(HTTPD_VHOSTS_D));
     std::printf("%d|", panel_config_load());
-    print_logged();
+    print_logged(log);
     return 0;
   });
   ASSERT_EQ(r.exit_status, 0);
@@ -201,10 +207,10 @@ TEST(FixedPath, LoadReadsTheFixedFile) {
   if (!box.ok()) GTEST_SKIP() << box.why();
   box.write_file("/etc/vrk/vrk.conf", "HTTPD_LOG_D\t/var/log/httpd   # inline\r\n");
   child_result r = run_in_child([] {
-    recorded_log log;
+    diag_recorder log;
     int loaded = panel_config_load();
     std::printf("%d %s|", loaded, panel_config_get_by_name("HTTPD_LOG_D"));
-    print_logged();
+    print_logged(log);
     return 0;
   });
   ASSERT_EQ(r.exit_status, 0);

@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "harness/php_registry.hpp"
 #include "php_launcher/php_versions_info.hpp"
-#include "php_launcher/registry_test_support.hpp"
 
 namespace {
 
-using registry_test::counting_allocator;
-using registry_test::handler_json;
-using registry_test::parsed_registry;
-using registry_test::registry_json;
+using harness::counting_allocator;
+using harness::handler_json;
+using harness::parsed_registry;
+using harness::registry_json;
 
 bool all_zero(const php_handler& slot) {
   static const php_handler zero = {};

@@ -6,33 +6,36 @@
 #include <string>
 #include <vector>
 
-#include "php_launcher/registry_test_support.hpp"
+#include "harness/php_registry.hpp"
 
 namespace {
 
-using registry_test::handler_json;
-using registry_test::parsed_registry;
-using registry_test::registry_json;
+using harness::handler_json;
+using harness::parsed_registry;
 
 std::string with_handlers(const std::string& handlers) { return "{\"php\":[" + handlers + "]}"; }
+
+// A record's text members in declaration order ("(null)" for a null one),
+// then its system flag as a number.
+std::vector<std::string> fields_of(const php_handler& h) {
+  std::vector<std::string> fields;
+  for (const char* f :
+       {h.id, h.path, h.clipath, h.version, h.displayname, h.phpini, h.type, h.service, h.poold})
+    fields.push_back(f != nullptr ? f : "(null)");
+  fields.push_back("system=" + std::to_string(h.system));
+  return fields;
+}
 
 TEST(RegistrySchema, RequiredMembersAloneTakeTheDefaults) {
   parsed_registry parsed(with_handlers(handler_json("cgi")));
   ASSERT_EQ(parsed.code(), JSON_OK);
   ASSERT_EQ(parsed.root()->count, 1u);
   const php_handler& h = parsed.item(0);
-  EXPECT_STREQ(h.id, "cgi");
-  EXPECT_STREQ(h.path, "/opt/php/cgi/bin/php-cgi");
-  EXPECT_STREQ(h.version, "8.cgi");
-  EXPECT_STREQ(h.displayname, "PHP cgi");
-  EXPECT_STREQ(h.phpini, "/opt/php/cgi/etc/php.ini");
-  EXPECT_STREQ(h.type, "fastcgi");
-  EXPECT_EQ(h.system, 0);
-  for (const char* optional : {h.clipath, h.service, h.poold}) {
-    ASSERT_NE(optional, nullptr);
-    EXPECT_STREQ(optional, "");
-    EXPECT_FALSE(parsed.points_into_text(optional));
-  }
+  EXPECT_EQ(fields_of(h),
+            (std::vector<std::string>{"cgi", "/opt/php/cgi/bin/php-cgi", "", "8.cgi", "PHP cgi",
+                                      "/opt/php/cgi/etc/php.ini", "fastcgi", "", "", "system=0"}));
+  for (const char* optional : {h.clipath, h.service, h.poold})
+    EXPECT_FALSE(optional != nullptr && parsed.points_into_text(optional));
   EXPECT_TRUE(parsed.points_into_text(h.id));
 }
 
@@ -43,17 +46,10 @@ TEST(RegistrySchema, EveryMemberInAnyOrder) {
       "\"version\":\"8.2.36\",\"clipath\":\"/usr/bin/php\",\"path\":\"/usr/bin/"
       "php-cgi\",\"id\":\"fpm\"}]}");
   ASSERT_EQ(parsed.code(), JSON_OK);
-  const php_handler& h = parsed.item(0);
-  EXPECT_STREQ(h.id, "fpm");
-  EXPECT_STREQ(h.path, "/usr/bin/php-cgi");
-  EXPECT_STREQ(h.clipath, "/usr/bin/php");
-  EXPECT_STREQ(h.version, "8.2.36");
-  EXPECT_STREQ(h.displayname, "System PHP");
-  EXPECT_STREQ(h.phpini, "/etc/php.ini");
-  EXPECT_STREQ(h.type, "fpm");
-  EXPECT_EQ(h.system, 1);
-  EXPECT_STREQ(h.service, "php-fpm");
-  EXPECT_STREQ(h.poold, "/etc/php/fpm/pool.d");
+  EXPECT_EQ(fields_of(parsed.item(0)),
+            (std::vector<std::string>{"fpm", "/usr/bin/php-cgi", "/usr/bin/php", "8.2.36",
+                                      "System PHP", "/etc/php.ini", "fpm", "php-fpm",
+                                      "/etc/php/fpm/pool.d", "system=1"}));
 }
 
 TEST(RegistrySchema, StringsAreUnescapedInPlace) {
@@ -106,7 +102,7 @@ TEST(RegistrySchema, EmptyArrayAllocatesNothing) {
 }
 
 TEST(RegistrySchema, DocumentOrderIsKept) {
-  parsed_registry parsed(registry_json(5));
+  parsed_registry parsed(harness::registry_json(5));
   ASSERT_EQ(parsed.code(), JSON_OK);
   ASSERT_EQ(parsed.root()->count, 5u);
   for (size_t i = 0; i < 5; i++) EXPECT_EQ(std::string(parsed.item(i).id), "h" + std::to_string(i));

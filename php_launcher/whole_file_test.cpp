@@ -13,6 +13,8 @@
 #include <string>
 #include <utility>
 
+#include "harness/files.hpp"
+
 namespace {
 
 struct free_text {
@@ -121,34 +123,19 @@ TEST(ReadWholeStream, LengthIsOptional) {
 
 class ReadWholeFile : public testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/whole_file_test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    unlink((dir_ + "/file").c_str());
-    rmdir(dir_.c_str());
-  }
-  std::string dir_;
+  harness::temp_tree dir;
 };
 
 TEST_F(ReadWholeFile, ReadsTheFile) {
   std::string bytes = patterned_bytes(3000);
-  std::string path = dir_ + "/file";
-  {
-    file_ptr out(fopen(path.c_str(), "w"));
-    ASSERT_NE(out, nullptr);
-    fwrite(bytes.data(), 1, bytes.size(), out.get());
-  }
   size_t length = 0;
-  text_ptr text(read_whole_file(path.c_str(), &length));
+  text_ptr text(read_whole_file(dir.write("file", bytes).c_str(), &length));
   expect_text(text.get(), length, bytes);
 }
 
 TEST_F(ReadWholeFile, MissingFileLeavesLengthUntouched) {
   size_t length = 777;
-  text_ptr text(read_whole_file((dir_ + "/missing").c_str(), &length));
+  text_ptr text(read_whole_file(dir.path("missing").c_str(), &length));
   EXPECT_EQ(text, nullptr);
   EXPECT_EQ(errno, ENOENT);
   EXPECT_EQ(length, 777u);
@@ -157,10 +144,10 @@ TEST_F(ReadWholeFile, MissingFileLeavesLengthUntouched) {
 // A FIFO without a writer would block, a device may never end, a
 // directory holds no text: all refused at once, as they are.
 TEST_F(ReadWholeFile, OnlyARegularFileIsRead) {
-  std::string fifo = dir_ + "/file";
+  std::string fifo = dir.path("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   for (const auto& [path, error] :
-       {std::pair{dir_, EISDIR}, {fifo, EINVAL}, {"/dev/zero", EINVAL}}) {
+       {std::pair{dir.root(), EISDIR}, {fifo, EINVAL}, {"/dev/zero", EINVAL}}) {
     size_t length = 777;
     text_ptr text(read_whole_file(path.c_str(), &length));
     EXPECT_EQ(text, nullptr) << path;

@@ -5,12 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "session_reaper/scratch_test.hpp"
+#include "harness/files.hpp"
+#include "harness/sessreap_output.hpp"
 
 namespace {
 
-using test_support::CapturedStderr;
-using test_support::ScratchDir;
+using harness::captured_stderr;
 
 // Holds a file open in this very process, which the scan covers too.
 struct OpenFile {
@@ -26,18 +26,18 @@ file_identity identity_of(const std::string& path) {
 }
 
 TEST(InUseScan, CollectsOpenRegularFilesOfTheDeviceOnce) {
-  ScratchDir dir;
-  std::string held = dir.file("sess_held");
-  dir.file("sess_idle");
-  OpenFile first(held), second(held), directory(dir.path()), elsewhere("/proc/self/stat");
-  CapturedStderr captured(true);
+  harness::temp_tree dir;
+  std::string held = dir.write("sess_held");
+  dir.write("sess_idle");
+  OpenFile first(held), second(held), directory(dir.root()), elsewhere("/proc/self/stat");
+  captured_stderr captured(true);
 
-  const dev_t dev = identity_of(dir.path()).dev;
+  const dev_t dev = identity_of(dir.root()).dev;
   std::set<file_identity> in_use;
-  ASSERT_EQ(collect_files_in_use(dir.path(), dev, in_use), 0);
+  ASSERT_EQ(collect_files_in_use(dir.root(), dev, in_use), 0);
   EXPECT_EQ(in_use.count(identity_of(held)), 1u);
-  EXPECT_EQ(in_use.count(identity_of(dir.path() + "/sess_idle")), 0u);
-  EXPECT_EQ(in_use.count(identity_of(dir.path())), 0u) << "a directory is no session";
+  EXPECT_EQ(in_use.count(identity_of(dir.root() + "/sess_idle")), 0u);
+  EXPECT_EQ(in_use.count(identity_of(dir.root())), 0u) << "a directory is no session";
   for (const file_identity& f : in_use) EXPECT_EQ(f.dev, dev) << "files of other devices";
   // Two descriptors: one element, one verbose line each.
   std::string line = "INFO: Session file '" + held + "' is in use.\n";
@@ -48,27 +48,25 @@ TEST(InUseScan, CollectsOpenRegularFilesOfTheDeviceOnce) {
 }
 
 TEST(InUseScan, ReportsLinksByTheirTextButCollectsWhateverTheText) {
-  ScratchDir dir;
-  std::string sibling_dir = dir.path() + "/sess2";
-  mkdir(sibling_dir.c_str(), 0700);
-  std::string in_sibling = sibling_dir + "/x";
-  std::ofstream(in_sibling) << "x";
+  harness::temp_tree dir;
+  dir.make_dirs("sess2");
+  std::string in_sibling = dir.write("sess2/x");
   OpenFile held(in_sibling);
-  const dev_t dev = identity_of(dir.path()).dev;
+  const dev_t dev = identity_of(dir.root()).dev;
   const std::string reported = "INFO: Session file '" + in_sibling + "' is in use.\n";
   for (const std::string& text :
-       {dir.path() + "/sess", in_sibling + "/longer", dir.path().substr(1)}) {
-    CapturedStderr captured(true);
+       {dir.root() + "/sess", in_sibling + "/longer", dir.root().substr(1)}) {
+    captured_stderr captured(true);
     std::set<file_identity> in_use;
     ASSERT_EQ(collect_files_in_use(text, dev, in_use), 0);
     EXPECT_EQ(in_use.count(identity_of(in_sibling)), 1u) << text;
     // A plain prefix of the text: a longer name counts, a shorter target never.
-    EXPECT_EQ(captured.err().find(reported) != std::string::npos, text == dir.path() + "/sess")
+    EXPECT_EQ(captured.err().find(reported) != std::string::npos, text == dir.root() + "/sess")
         << text << captured.err();
   }
-  CapturedStderr quiet;
+  captured_stderr quiet;
   std::set<file_identity> in_use;
-  ASSERT_EQ(collect_files_in_use(dir.path(), dev, in_use), 0);
+  ASSERT_EQ(collect_files_in_use(dir.root(), dev, in_use), 0);
   EXPECT_EQ(in_use.count(identity_of(in_sibling)), 1u);
   EXPECT_EQ(quiet.err(), "") << "nothing is written without -v";
 }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "session_reaper/scratch_test.hpp"
+#include "harness/sessreap_output.hpp"
 
 namespace {
 
@@ -29,7 +29,7 @@ const char* const REJECTED[] = {
 
 TEST(Lifetime, AcceptsSignedDecimalDigitsWithinRange) {
   for (const auto& c : ACCEPTED) {
-    test_support::CapturedStderr captured;
+    harness::captured_stderr captured;
     EXPECT_EQ(lifetime_from_operand(c.operand), c.minutes) << c.operand;
     EXPECT_EQ(captured.log(), "") << c.operand;
     EXPECT_EQ(captured.err(), "") << c.operand;
@@ -38,7 +38,7 @@ TEST(Lifetime, AcceptsSignedDecimalDigitsWithinRange) {
 
 TEST(Lifetime, RejectsEverythingElseWithTheDefaultAndAWarningOnClog) {
   for (const char* operand : REJECTED) {
-    test_support::CapturedStderr captured;
+    harness::captured_stderr captured;
     EXPECT_EQ(lifetime_from_operand(operand), DEFAULT_LIFETIME_MINUTES) << '[' << operand << ']';
     EXPECT_EQ(
         captured.log(),

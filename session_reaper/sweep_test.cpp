@@ -5,12 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "session_reaper/scratch_test.hpp"
+#include "harness/files.hpp"
+#include "harness/sessreap_output.hpp"
 
 namespace {
 
-using test_support::CapturedStderr;
-using test_support::ScratchDir;
+using harness::captured_stderr;
 namespace fs = std::filesystem;
 
 // The injected clock: a fixed instant, and an optional action run when the
@@ -30,27 +30,25 @@ class Sweep : public ::testing::Test {
  protected:
   void TearDown() override { g_on_clock = nullptr; }
   // Moves the clock so that `path` is `age` seconds old.
-  void age(const std::string& path, time_t seconds) {
-    g_now = test_support::ctime_of(path) + seconds;
-  }
+  void age(const std::string& path, time_t seconds) { g_now = harness::ctime_of(path) + seconds; }
   bool exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
-  ScratchDir dir;
+  harness::temp_tree dir;
 };
 
 TEST_F(Sweep, RemovesOnlyFilesOlderThanTheLimit) {
-  std::string at_limit = dir.file("sess_at_limit");
-  std::string younger = dir.file("sess_younger");  // same ctime second or later
-  CapturedStderr captured(true);
-  g_now = test_support::ctime_of(at_limit) + 60;
-  EXPECT_EQ(sweep_session_dir(dir.path(), 1, fake_clock), 0);
+  std::string at_limit = dir.write("sess_at_limit");
+  std::string younger = dir.write("sess_younger");  // same ctime second or later
+  captured_stderr captured(true);
+  g_now = harness::ctime_of(at_limit) + 60;
+  EXPECT_EQ(sweep_session_dir(dir.root(), 1, fake_clock), 0);
   EXPECT_TRUE(exists(at_limit)) << "an age equal to the limit is not expired";
   EXPECT_TRUE(exists(younger));
   EXPECT_NE(captured.err().find("INFO: Skip file '" + at_limit + "': not expired yet\n"),
             std::string::npos);
 
-  const time_t younger_ctime = test_support::ctime_of(younger);
+  const time_t younger_ctime = harness::ctime_of(younger);
   g_now += 1;
-  EXPECT_EQ(sweep_session_dir(dir.path(), 1, fake_clock), 0);
+  EXPECT_EQ(sweep_session_dir(dir.root(), 1, fake_clock), 0);
   EXPECT_FALSE(exists(at_limit));
   EXPECT_NE(captured.err().find("INFO: Remove old session file: " + at_limit + "\n"),
             std::string::npos);
@@ -58,41 +56,43 @@ TEST_F(Sweep, RemovesOnlyFilesOlderThanTheLimit) {
 }
 
 TEST_F(Sweep, AFileFromTheFutureIsNotExpired) {
-  std::string f = dir.file("sess_future");
+  std::string f = dir.write("sess_future");
   age(f, -3600);
-  CapturedStderr quiet;
-  EXPECT_EQ(sweep_session_dir(dir.path(), 1, fake_clock), 0);
+  captured_stderr quiet;
+  EXPECT_EQ(sweep_session_dir(dir.root(), 1, fake_clock), 0);
   EXPECT_TRUE(exists(f));
   EXPECT_EQ(quiet.err(), "");
 }
 
 TEST_F(Sweep, NeverRemovesWhatIsNotARegularFile) {
-  std::string target = dir.file("target");
-  std::string sub = dir.path() + "/sub", link = dir.path() + "/link", fifo = dir.path() + "/fifo";
-  mkdir(sub.c_str(), 0700);
+  std::string target = dir.write("target");
+  std::string sub = dir.root() + "/sub", link = dir.root() + "/link", fifo = dir.root() + "/fifo";
+  ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
   std::ofstream(sub + "/inner") << "x";
-  symlink(target.c_str(), link.c_str());
-  mkfifo(fifo.c_str(), 0600);
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   age(target, 1000000);
-  CapturedStderr captured;
-  EXPECT_EQ(sweep_session_dir(dir.path() + "/", 1, fake_clock), 0);
+  captured_stderr captured;
+  EXPECT_EQ(sweep_session_dir(dir.root() + "/", 1, fake_clock), 0);
   EXPECT_FALSE(exists(target));
   for (const auto& p : {sub, sub + "/inner", link, fifo}) EXPECT_TRUE(exists(p)) << p;
   EXPECT_EQ(captured.err(), "") << "other kinds of entry pass without a message";
 }
 
 TEST_F(Sweep, KeepsExpiredFilesHeldOpenHoweverTheDirectoryIsNamed) {
-  std::string held = dir.file(".sess_held");
+  std::string held = dir.write(".sess_held");
   int fd = open(held.c_str(), O_RDONLY);
-  std::string alias = dir.path() + "-alias";
-  symlink(dir.path().c_str(), alias.c_str());
-  std::string cwd = fs::current_path();
-  chdir("/tmp");
-  const std::string relative = dir.path().substr(std::string("/tmp/").size());
-  for (const std::string& named : {dir.path(), relative, alias + "/", "/tmp//" + relative + "//"}) {
-    std::string expired = dir.file("sess_expired");
+  ASSERT_GE(fd, 0);
+  std::string alias = dir.root() + "-alias";
+  ASSERT_EQ(symlink(dir.root().c_str(), alias.c_str()), 0);
+  std::string cwd = fs::current_path(), parent = fs::path(dir.root()).parent_path();
+  ASSERT_EQ(chdir(parent.c_str()), 0);
+  const std::string relative = fs::path(dir.root()).filename();
+  for (const std::string& named :
+       {dir.root(), relative, alias + "/", parent + "//" + relative + "//"}) {
+    std::string expired = dir.write("sess_expired");
     age(held, 1000);
-    CapturedStderr captured(true);
+    captured_stderr captured(true);
     EXPECT_EQ(sweep_session_dir(named, 1, fake_clock), 0) << named;
     EXPECT_TRUE(exists(held)) << named;
     EXPECT_FALSE(exists(expired)) << named;
@@ -101,29 +101,29 @@ TEST_F(Sweep, KeepsExpiredFilesHeldOpenHoweverTheDirectoryIsNamed) {
               std::string::npos)
         << captured.err();
   }
-  chdir(cwd.c_str());
+  EXPECT_EQ(chdir(cwd.c_str()), 0);
   close(fd);
   unlink(alias.c_str());
 }
 
 TEST_F(Sweep, FailuresToOpenOrReadTheClockRemoveNothing) {
-  std::string f = dir.file("sess_old");
+  std::string f = dir.write("sess_old");
   struct Case {
     std::string dir;
     std::string message;
   } cases[] = {
       {"/", "Error: opendir() failed : No such file or directory\n"},
-      {dir.path() + "/missing",
-       "Error: opendir(" + dir.path() + "/missing) failed : No such file or directory\n"},
+      {dir.root() + "/missing",
+       "Error: opendir(" + dir.root() + "/missing) failed : No such file or directory\n"},
       {f, "Error: opendir(" + f + ") failed : Not a directory\n"},
   };
   for (const auto& c : cases) {
-    CapturedStderr captured;
+    captured_stderr captured;
     EXPECT_EQ(sweep_session_dir(c.dir, 1, fake_clock), 1);
     EXPECT_EQ(captured.err(), c.message);
   }
-  CapturedStderr captured;
-  EXPECT_EQ(sweep_session_dir(dir.path(), 1, failing_clock), 1);
+  captured_stderr captured;
+  EXPECT_EQ(sweep_session_dir(dir.root(), 1, failing_clock), 1);
   EXPECT_EQ(captured.err(),
             "Error: time(NULL) failed : " + std::string(strerror(EOVERFLOW)) + "\n");
   EXPECT_TRUE(exists(f));
@@ -133,24 +133,23 @@ TEST_F(Sweep, FailuresToOpenOrReadTheClockRemoveNothing) {
 // it was opened: removals still happen in the directory that was opened.
 std::string g_victim, g_opened, g_moved;
 void swap_directory_for_link() {
-  rename(g_opened.c_str(), g_moved.c_str());
-  symlink(g_victim.c_str(), g_opened.c_str());
+  ASSERT_EQ(rename(g_opened.c_str(), g_moved.c_str()), 0);
+  ASSERT_EQ(symlink(g_victim.c_str(), g_opened.c_str()), 0);
 }
 
 TEST_F(Sweep, ADirectorySwappedForALinkDuringTheRunRedirectsNothing) {
-  ScratchDir victim;
-  std::string precious = victim.file("sess_old");
-  std::string old = dir.file("sess_old");
+  harness::temp_tree victim;
+  std::string precious = victim.write("sess_old");
+  std::string old = dir.write("sess_old");
   age(old, 100000);
   g_now += 100000;  // the victim's file too is far past the limit
-  g_victim = victim.path();
-  g_opened = dir.path() + "/sessions";
-  g_moved = dir.path() + "/moved";
-  mkdir(g_opened.c_str(), 0700);
-  std::ofstream(g_opened + "/sess_old") << "x";
-  g_now = test_support::ctime_of(g_opened + "/sess_old") + 100000;
+  g_victim = victim.root();
+  g_opened = dir.root() + "/sessions";
+  g_moved = dir.root() + "/moved";
+  dir.make_dirs("sessions");
+  g_now = harness::ctime_of(dir.write("sessions/sess_old")) + 100000;
   g_on_clock = swap_directory_for_link;
-  CapturedStderr quiet;
+  captured_stderr quiet;
   EXPECT_EQ(sweep_session_dir(g_opened, 1, fake_clock), 0);
   EXPECT_TRUE(exists(precious)) << "the link's target was left alone";
   EXPECT_FALSE(exists(g_moved + "/sess_old")) << "the opened directory was swept";

@@ -5,53 +5,41 @@
 // and php.ini with SetEnv; the access log goes through logroute into the per-domain logs. Runs
 // inside the harness sandbox on a loopback port; skipped when apache2, its modules, curl or php-cgi
 // are missing.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "harness/files.hpp"
+#include "harness/fixed_paths.hpp"
 #include "harness/loopback.hpp"
 #include "harness/sandbox.hpp"
+#include "harness/wait.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-using harness::accepts_connections;
-using harness::free_loopback_port;
+using harness::read_file;
 using harness::wait_until;
 using namespace std::chrono_literals;
 
-const std::string APACHE = "/usr/sbin/apache2";
-const std::string MODULES = "/usr/lib/apache2/modules/";
-const std::string CURL = "/usr/bin/curl";
-const std::string PHP_CGI = "/usr/bin/php-cgi";
+using harness::APACHE;
+using harness::domain_log;
+using harness::DOMAINS_DIR;
+using harness::PHP_CGI;
+using harness::SERVER_LOG;
 const std::string SNIPPETS = VAREK_SOURCE_DIR "/packaging/apache2/";
 const std::string WORK = "/tmp/apache";
 const std::string SBIN = WORK + "/sbin";  // the programs, as the snippets find them
-const std::string VHOSTS = "/var/www/vhosts/";
-const std::string SERVER_LOG = "/var/log/apache2/access_log";
-const std::string REGISTRY = "/etc/vrk/php_versions.json";
-const std::string ALPHA_INI = VHOSTS + "system/alpha.test/etc/php.ini";
+const std::string ALPHA_INI = DOMAINS_DIR + "/alpha.test/etc/php.ini";
 
 const char* const REQUIRED_MODULES[] = {"mpm_event", "authz_core", "alias",
                                         "actions",   "cgid",       "env"};
-
-std::string read_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -72,13 +60,13 @@ struct site {
 class ApacheIntegration : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const std::string& tool : {APACHE, CURL, PHP_CGI})
+    for (const std::string& tool : {APACHE, harness::CURL, PHP_CGI})
       if (access(tool.c_str(), X_OK) != 0) GTEST_SKIP() << tool << " is not installed";
     for (const char* module : REQUIRED_MODULES)
-      if (!fs::exists(MODULES + "mod_" + module + ".so"))
+      if (!fs::exists(harness::APACHE_MODULES + "mod_" + module + ".so"))
         GTEST_SKIP() << "mod_" << module << " is not installed";
     if (!box.ok()) GTEST_SKIP() << box.why();
-    port = free_loopback_port();
+    port = harness::free_loopback_port();
 
     // The programs where the snippets' VAREK_SBINDIR says, readable by the
     // web server's user (the build tree need not be).
@@ -95,23 +83,24 @@ class ApacheIntegration : public ::testing::Test {
     // behind a wrapper that marks its runs; "gone" names no executable.
     box.write_file(WORK + "/php-alt",
                    "#!/bin/sh\nVRK_TEST_HANDLER=alt exec " + PHP_CGI + " \"$@\"\n", 0755);
-    box.write_file(REGISTRY, R"({ "php": [
+    box.write_file(
+        harness::PHP_REGISTRY, R"({ "php": [
   { "id": "cgi", "path": ")" + PHP_CGI +
-                                 R"(", "version": "8", "displayname": "PHP",
+                                   R"(", "version": "8", "displayname": "PHP",
     "phpini": "/etc/php/8.2/cgi/php.ini", "type": "cgi" },
   { "id": "alt", "path": ")" + WORK +
-                                 R"(/php-alt", "version": "8", "displayname": "PHP alt",
+                                   R"(/php-alt", "version": "8", "displayname": "PHP alt",
     "phpini": ")" + ALPHA_INI + R"(", "type": "cgi", "system": false },
   { "id": "gone", "path": ")" + WORK +
-                                 R"(/no-such-php", "version": "8", "displayname": "gone",
+                                   R"(/no-such-php", "version": "8", "displayname": "gone",
     "phpini": "", "type": "cgi" }
 ] }
 )");
     box.write_file("/etc/vrk/vrk.conf",
-                   "HTTPD_VHOSTS_D " + VHOSTS + "\nHTTPD_LOG_D /var/log/apache2\n");
+                   "HTTPD_VHOSTS_D " + harness::VHOSTS_DIR + "\nHTTPD_LOG_D /var/log/apache2\n");
     box.write_file(ALPHA_INI, "memory_limit = 77M\ncgi.force_redirect = 1\n");
-    box.make_dirs(VHOSTS + "system/alpha.test/logs");
-    box.make_dirs(VHOSTS + "system/beta.test/logs");
+    box.make_dirs(DOMAINS_DIR + "/alpha.test/logs");
+    box.make_dirs(DOMAINS_DIR + "/beta.test/logs");
     box.make_dirs("/var/log/apache2");
 
     sites = {
@@ -131,15 +120,17 @@ class ApacheIntegration : public ::testing::Test {
     chmod("/dev/log", 0666);  // phpgate runs as the web server's user
     apache = std::make_unique<harness::Child>(
         std::vector<std::string>{APACHE, "-f", WORK + "/httpd.conf", "-DFOREGROUND"});
-    ASSERT_TRUE(wait_until([&] { return accepts_connections(port); }, 15s))
-        << read_text(WORK + "/error.log");
+    ASSERT_TRUE(wait_until([&] { return harness::accepts_connections(port); }, 15s))
+        << read_file(WORK + "/error.log");
   }
 
   void TearDown() override {
     if (apache) apache->stop(SIGTERM);
   }
 
-  static std::string docroot(const std::string& name) { return VHOSTS + name + "/httpdocs"; }
+  static std::string docroot(const std::string& name) {
+    return harness::VHOSTS_DIR + "/" + name + "/httpdocs";
+  }
 
   // Apache's configuration: the shipped snippets, included as they are (a
   // copy made before the sandbox hid /tmp, where a checkout may be), and one
@@ -149,7 +140,8 @@ class ApacheIntegration : public ::testing::Test {
     c << "ServerRoot " << WORK << "\nDefaultRuntimeDir " << WORK << "/run\n"
       << "PidFile " << WORK << "/run/httpd.pid\nErrorLog " << WORK << "/error.log\nLogLevel warn\n";
     for (const char* module : REQUIRED_MODULES)
-      c << "LoadModule " << module << "_module " << MODULES << "mod_" << module << ".so\n";
+      c << "LoadModule " << module << "_module " << harness::APACHE_MODULES << "mod_" << module
+        << ".so\n";
     c << "User www-data\nGroup www-data\nListen 127.0.0.1:" << port << "\nServerName localhost\n"
       << "<Directory />\n  Require all denied\n</Directory>\n"
       << "Define VAREK_SBINDIR " << SBIN << "\n"
@@ -174,8 +166,9 @@ class ApacheIntegration : public ::testing::Test {
 
   // GET path from the site, with the Host header given (default: the site's name).
   response get(const std::string& path, const std::string& host) {
-    auto r = harness::run({CURL, "-s", "--max-time", "20", "-o", "-", "-w", "\n%{http_code}", "-H",
-                           "Host: " + host, "http://127.0.0.1:" + std::to_string(port) + path});
+    auto r =
+        harness::run({harness::CURL, "-s", "--max-time", "20", "-o", "-", "-w", "\n%{http_code}",
+                      "-H", "Host: " + host, "http://127.0.0.1:" + std::to_string(port) + path});
     EXPECT_EQ(r.exit_status, 0) << r.err;
     auto cut = r.out.rfind('\n');
     if (cut == std::string::npos) return {r.out, ""};
@@ -183,10 +176,10 @@ class ApacheIntegration : public ::testing::Test {
   }
 
   // Read before the sandbox hides /tmp, where a build tree may be.
-  const std::string logroute_image = read_text(LOGROUTE_PATH);
-  const std::string phpgate_image = read_text(PHPGATE_PATH);
-  const std::string logroute_snippet = read_text(SNIPPETS + "vrk-logroute.conf.in");
-  const std::string phpgate_snippet = read_text(SNIPPETS + "vrk-phpgate.conf.in");
+  const std::string logroute_image = read_file(LOGROUTE_PATH);
+  const std::string phpgate_image = read_file(PHPGATE_PATH);
+  const std::string logroute_snippet = read_file(SNIPPETS + "vrk-logroute.conf.in");
+  const std::string phpgate_snippet = read_file(SNIPPETS + "vrk-phpgate.conf.in");
   harness::Sandbox box;
   std::unique_ptr<harness::SyslogCapture> syslog;  // made once the sandbox stands
   int port = 0;
@@ -202,17 +195,16 @@ std::string request_text(const std::string& path, const std::string& status) {
 }  // namespace
 
 TEST_F(ApacheIntegration, SitesChooseTheirPhpHandlerAndIniAndLogToTheirDomain) {
-  const std::string alpha_log = VHOSTS + "system/alpha.test/logs/access_log";
-  const std::string beta_log = VHOSTS + "system/beta.test/logs/access_log";
+  const std::string alpha_log = domain_log("alpha.test"), beta_log = domain_log("beta.test");
 
   // alpha.test: the handler "alt" with the site's php.ini.
   auto alpha = get("/info.php?id=a1", "alpha.test");
-  EXPECT_EQ(alpha.status, "200") << alpha.body << read_text(WORK + "/error.log");
+  EXPECT_EQ(alpha.status, "200") << alpha.body << read_file(WORK + "/error.log");
   EXPECT_EQ(alpha.body, "alt|" + ALPHA_INI + "|77M|a1\n");
 
   // beta.test sets nothing: the handler "cgi" with PHP's own php.ini.
   auto beta = get("/info.php?id=b1", "beta.test");
-  EXPECT_EQ(beta.status, "200") << beta.body << read_text(WORK + "/error.log");
+  EXPECT_EQ(beta.status, "200") << beta.body << read_file(WORK + "/error.log");
   EXPECT_EQ(beta.body.rfind("cgi|/etc/php/", 0), 0u) << beta.body;
   EXPECT_TRUE(contains(beta.body, "/cgi/php.ini|")) << beta.body;
   EXPECT_FALSE(contains(beta.body, "77M")) << beta.body;
@@ -233,11 +225,11 @@ TEST_F(ApacheIntegration, SitesChooseTheirPhpHandlerAndIniAndLogToTheirDomain) {
       },
       10s))
       << ::testing::PrintToString(messages);
-  EXPECT_EQ(
-      messages,
-      (std::vector<std::string>{
-          "phpgate: can not find appropriate version of php ~ `missing' in `" + REGISTRY + "'",
-          SBIN + "/phpgate: exec " + WORK + "/no-such-php:No such file or directory"}));
+  EXPECT_EQ(messages,
+            (std::vector<std::string>{
+                "phpgate: can not find appropriate version of php ~ `missing' in `" +
+                    harness::PHP_REGISTRY + "'",
+                SBIN + "/phpgate: exec " + WORK + "/no-such-php:No such file or directory"}));
 
   // phpgate is reachable only through the handler, never directly; PHP
   // files that do not exist are Apache's 404, not PHP's.
@@ -266,33 +258,33 @@ TEST_F(ApacheIntegration, SitesChooseTheirPhpHandlerAndIniAndLogToTheirDomain) {
   };
   auto all_logged = [&] {
     for (const auto& line : expected)
-      if (!contains(read_text(line.file), line.text)) return false;
+      if (!contains(read_file(line.file), line.text)) return false;
     return true;
   };
   EXPECT_TRUE(wait_until(all_logged, 10s))
       << "alpha:\n"
-      << read_text(alpha_log) << "beta:\n"
-      << read_text(beta_log) << "server:\n"
-      << read_text(SERVER_LOG) << read_text(WORK + "/error.log");
+      << read_file(alpha_log) << "beta:\n"
+      << read_file(beta_log) << "server:\n"
+      << read_file(SERVER_LOG) << read_file(WORK + "/error.log");
   for (const auto& line : expected) {
-    std::istringstream lines(read_text(line.file));
+    std::istringstream lines(read_file(line.file));
     std::string first;
     std::getline(lines, first);
     // The snippet's format after the two tags: client, identity, user, time, request...
     EXPECT_EQ(first.rfind("127.0.0.1 - - [", 0), 0u) << line.file << ": " << first;
   }
-  EXPECT_FALSE(fs::exists(VHOSTS + "system/alpha.test/logs/access_ssl_log"));
-  EXPECT_EQ(read_text(WORK + "/beta.log"), "/info.php?id=b1\n");
+  EXPECT_FALSE(fs::exists(domain_log("alpha.test", true)));
+  EXPECT_EQ(read_file(WORK + "/beta.log"), "/info.php?id=b1\n");
 
   apache->stop(SIGTERM);
   apache.reset();
-  EXPECT_FALSE(contains(read_text(WORK + "/error.log"), "logroute"))
-      << read_text(WORK + "/error.log");
-  EXPECT_FALSE(contains(read_text(WORK + "/error.log"), "Lost access log lines"));
+  EXPECT_FALSE(contains(read_file(WORK + "/error.log"), "logroute"))
+      << read_file(WORK + "/error.log");
+  EXPECT_FALSE(contains(read_file(WORK + "/error.log"), "Lost access log lines"));
   // phpgate writes nothing on standard error (mod_cgid would log it as
   // AH01215); Apache only notes that the failed requests produced no output.
-  EXPECT_FALSE(contains(read_text(WORK + "/error.log"), "AH01215"))
-      << read_text(WORK + "/error.log");
+  EXPECT_FALSE(contains(read_file(WORK + "/error.log"), "AH01215"))
+      << read_file(WORK + "/error.log");
   EXPECT_TRUE(
-      contains(read_text(WORK + "/error.log"), "End of script output before headers: phpgate"));
+      contains(read_file(WORK + "/error.log"), "End of script output before headers: phpgate"));
 }

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "harness/sandbox.hpp"
+#include "harness/wait.hpp"
 
 namespace {
 
@@ -51,8 +52,7 @@ TEST(SyslogCapture, ReadsWhatGlibcSyslogSends) {
     closelog();
     _exit(0);
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
+  ASSERT_NE(harness::reap_within(pid, std::chrono::seconds(10)), -1) << "the logging child hung";
   auto records = capture.drain(std::chrono::seconds(5));
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].priority, LOG_USER | LOG_ERR);

@@ -5,16 +5,12 @@
 // and checks that every request's line lands in the right file, once,
 // across a restart, a graceful restart and a stop.  Runs inside the harness
 // sandbox; skipped when apache2, curl or openssl is missing.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -22,31 +18,23 @@
 #include <thread>
 #include <vector>
 
+#include "harness/files.hpp"
+#include "harness/fixed_paths.hpp"
 #include "harness/loopback.hpp"
 #include "harness/sandbox.hpp"
+#include "harness/wait.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-using harness::accepts_connections;
 using harness::free_loopback_port;
+using harness::read_file;
 using harness::wait_until;
 using namespace std::chrono_literals;
 
-const std::string APACHE = "/usr/sbin/apache2";
-const std::string MODULES = "/usr/lib/apache2/modules/";
-const std::string CURL = "/usr/bin/curl";
-const std::string OPENSSL = "/usr/bin/openssl";
+using harness::APACHE;
+using harness::domain_log;
 const std::string WORK = "/tmp/apache";
-const std::string VHOSTS = "/var/www/vhosts/system/";
-const std::string SERVER_LOG = "/var/log/apache2/access_log";
-
-std::string read_text(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // One virtual host as Apache serves it and where its lines must land.
 struct site {
@@ -65,7 +53,8 @@ std::string apache_config(const std::vector<site>& sites, int plain, int ssl) {
     << "ErrorLog " << WORK << "/error.log\n"
     << "LogLevel warn\n";
   for (const char* module : {"mpm_event", "authz_core", "ssl", "socache_shmcb"})
-    c << "LoadModule " << module << "_module " << MODULES << "mod_" << module << ".so\n";
+    c << "LoadModule " << module << "_module " << harness::APACHE_MODULES << "mod_" << module
+      << ".so\n";
   c << "User www-data\nGroup www-data\n"
     << "Listen 127.0.0.1:" << plain << "\nListen 127.0.0.1:" << ssl << "\n"
     << "ServerName localhost\nUseCanonicalName On\n"
@@ -87,29 +76,30 @@ std::string apache_config(const std::vector<site>& sites, int plain, int ssl) {
 class ApacheLogging : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const std::string& tool : {APACHE, CURL, OPENSSL})
+    for (const std::string& tool : {APACHE, harness::CURL, harness::OPENSSL})
       if (access(tool.c_str(), X_OK) != 0) GTEST_SKIP() << tool << " is not installed";
-    if (!fs::exists(MODULES + "mod_ssl.so")) GTEST_SKIP() << "mod_ssl is not installed";
+    if (!fs::exists(harness::APACHE_MODULES + "mod_ssl.so"))
+      GTEST_SKIP() << "mod_ssl is not installed";
     if (!box.ok()) GTEST_SKIP() << box.why();
     plain = free_loopback_port();
     ssl = free_loopback_port();
     while (ssl == plain) ssl = free_loopback_port();
     sites = {
-        {"alpha.test", false, VHOSTS + "alpha.test/logs/access_log"},
-        {"alpha.test", true, VHOSTS + "alpha.test/logs/access_ssl_log"},
-        {"beta.test", false, VHOSTS + "beta.test/logs/access_log"},
-        {"beta.test", true, VHOSTS + "beta.test/logs/access_ssl_log"},
-        {"shop.alpha.test", true, VHOSTS + "alpha.test/logs/access_ssl_log"},  // parent domain
-        {"nolog.test", false, SERVER_LOG},  // no domain directory: server-wide log
+        {"alpha.test", false, domain_log("alpha.test")},
+        {"alpha.test", true, domain_log("alpha.test", true)},
+        {"beta.test", false, domain_log("beta.test")},
+        {"beta.test", true, domain_log("beta.test", true)},
+        {"shop.alpha.test", true, domain_log("alpha.test", true)},  // parent domain
+        {"nolog.test", false, harness::SERVER_LOG},  // no domain directory: server-wide log
     };
-    box.make_dirs(VHOSTS + "alpha.test/logs");
-    box.make_dirs(VHOSTS + "beta.test/logs");
+    box.make_dirs(harness::DOMAINS_DIR + "/alpha.test/logs");
+    box.make_dirs(harness::DOMAINS_DIR + "/beta.test/logs");
     box.make_dirs("/var/log/apache2");
     box.make_dirs(WORK + "/htdocs");
     box.write_file(WORK + "/htdocs/index.html", "ok\n");
-    auto cert = harness::run({OPENSSL, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
-                              "2", "-subj", "/CN=alpha.test", "-keyout", WORK + "/key.pem", "-out",
-                              WORK + "/cert.pem"});
+    auto cert = harness::run({harness::OPENSSL, "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                              "-days", "2", "-subj", "/CN=alpha.test", "-keyout", WORK + "/key.pem",
+                              "-out", WORK + "/cert.pem"});
     ASSERT_EQ(cert.exit_status, 0) << cert.err;
     box.write_file(WORK + "/httpd.conf", apache_config(sites, plain, ssl));
     auto check = harness::run({APACHE, "-t", "-f", WORK + "/httpd.conf"});
@@ -123,9 +113,10 @@ class ApacheLogging : public ::testing::Test {
   }
 
   void wait_until_serving() {
-    ASSERT_TRUE(
-        wait_until([&] { return accepts_connections(plain) && accepts_connections(ssl); }, 15s))
-        << read_text(WORK + "/error.log");
+    ASSERT_TRUE(wait_until(
+        [&] { return harness::accepts_connections(plain) && harness::accepts_connections(ssl); },
+        15s))
+        << read_file(WORK + "/error.log");
   }
 
   // Requests `count` pages of every site; each request carries an id that
@@ -134,10 +125,10 @@ class ApacheLogging : public ::testing::Test {
     for (const site& s : sites) {
       int port = s.ssl ? ssl : plain;
       std::vector<std::string> argv = {
-          CURL,         "-sk",
-          "--max-time", "10",
-          "-w",         "%{http_code}\n",
-          "--resolve",  s.name + ":" + std::to_string(port) + ":127.0.0.1"};
+          harness::CURL, "-sk",
+          "--max-time",  "10",
+          "-w",          "%{http_code}\n",
+          "--resolve",   s.name + ":" + std::to_string(port) + ":127.0.0.1"};
       for (int i = 0; i < count; ++i) {
         std::string id = round + "-" + s.name + (s.ssl ? "-ssl-" : "-plain-") + std::to_string(i);
         argv.push_back(std::string(s.ssl ? "https://" : "http://") + s.name + ":" +
@@ -153,7 +144,7 @@ class ApacheLogging : public ::testing::Test {
   std::map<std::string, std::multiset<std::string>> logged() const {
     std::map<std::string, std::multiset<std::string>> found;
     for (const auto& [path, lines] : expected) {
-      std::istringstream in(read_text(path));
+      std::istringstream in(read_file(path));
       std::string line;
       while (std::getline(in, line)) found[path].insert(line);
     }
@@ -175,7 +166,7 @@ class ApacheLogging : public ::testing::Test {
     for (const auto& entry : fs::directory_iterator("/proc")) {
       std::error_code ec;
       if (fs::read_symlink(entry.path() / "exe", ec).string() != program) continue;
-      std::istringstream stat(read_text((entry.path() / "stat").string()));
+      std::istringstream stat(read_file((entry.path() / "stat").string()));
       std::string pid, comm, state;
       pid_t parent = 0;
       stat >> pid >> comm >> state >> parent;
@@ -196,7 +187,7 @@ class ApacheLogging : public ::testing::Test {
 TEST_F(ApacheLogging, EveryLineLandsInItsFileAcrossRestartsAndStop) {
   ASSERT_NO_FATAL_FAILURE(start_apache());
   ASSERT_NO_FATAL_FAILURE(request_all("first", 5));
-  ASSERT_TRUE(wait_until([&] { return all_logged(); }, 10s)) << read_text(WORK + "/error.log");
+  ASSERT_TRUE(wait_until([&] { return all_logged(); }, 10s)) << read_file(WORK + "/error.log");
 
   // Lines waiting unread in the pipe when Apache restarts: the old logroute
   // gets SIGTERM and must still route them.
@@ -218,7 +209,7 @@ TEST_F(ApacheLogging, EveryLineLandsInItsFileAcrossRestartsAndStop) {
   std::this_thread::sleep_for(300ms);
   apache->stop(SIGTERM);
   EXPECT_TRUE(wait_until([&] { return all_logged(); }, 10s));
-  EXPECT_EQ(logged(), expected_lines()) << read_text(WORK + "/error.log");
-  EXPECT_EQ(read_text(WORK + "/error.log").find("logroute"), std::string::npos)
-      << read_text(WORK + "/error.log");
+  EXPECT_EQ(logged(), expected_lines()) << read_file(WORK + "/error.log");
+  EXPECT_EQ(read_file(WORK + "/error.log").find("logroute"), std::string::npos)
+      << read_file(WORK + "/error.log");
 }

@@ -17,33 +17,22 @@
 #include <thread>
 #include <vector>
 
+#include "harness/files.hpp"
+#include "harness/fixed_paths.hpp"
 #include "harness/sandbox.hpp"
+#include "harness/wait.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-const std::string VHOSTS = "/var/www/vhosts/system/";
-const std::string SERVER_LOG = "/var/log/apache2/access_log";
-
-std::string domain_log(const std::string& domain, bool ssl = false) {
-  return VHOSTS + domain + "/logs/" + (ssl ? "access_ssl_log" : "access_log");
-}
+using harness::domain_log;
+using harness::DOMAINS_DIR;
+using harness::SERVER_LOG;
+using namespace std::chrono_literals;
 
 harness::RunResult logroute(const std::string& input, std::vector<std::string> args = {}) {
   args.insert(args.begin(), LOGROUTE_PATH);
   return harness::run(args, {.env = {}, .stdin_data = input});
-}
-
-// Every regular file under dir with its content.
-std::map<std::string, std::string> files_under(const harness::Sandbox& box,
-                                               const std::string& dir) {
-  std::map<std::string, std::string> found;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it);
-       it.increment(ec))
-    if (it->is_regular_file()) found[it->path().string()] = box.read_file(it->path().string());
-  return found;
 }
 
 // A sandbox with example.com (with logs), nolog.example.com (without) and
@@ -52,8 +41,8 @@ class Logroute : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!box.ok()) GTEST_SKIP() << box.why();
-    box.make_dirs(VHOSTS + "example.com/logs");
-    box.make_dirs(VHOSTS + "nolog.example.com");
+    box.make_dirs(DOMAINS_DIR + "/example.com/logs");
+    box.make_dirs(DOMAINS_DIR + "/nolog.example.com");
     box.make_dirs("/var/log/apache2");
     before_ = all_files();
   }
@@ -70,10 +59,7 @@ class Logroute : public ::testing::Test {
 
  private:
   std::map<std::string, std::string> all_files() const {
-    auto found = files_under(box, "/var/www");
-    found.merge(files_under(box, "/var/log"));
-    found.merge(files_under(box, "/var/lib/vhosts"));
-    return found;
+    return harness::files_under({"/var/www", "/var/log", "/var/lib/vhosts"});
   }
   std::map<std::string, std::string> before_;
 };
@@ -147,8 +133,8 @@ TEST_F(Logroute, SslPortsAreFourFourThreeAndTheArgument) {
       {{}, "", false},
   };
   for (const auto& c : cases) {
-    fs::remove_all(VHOSTS + "example.com/logs");
-    box.make_dirs(VHOSTS + "example.com/logs");
+    fs::remove_all(DOMAINS_DIR + "/example.com/logs");
+    box.make_dirs(DOMAINS_DIR + "/example.com/logs");
     auto r = logroute(std::string("example.com@@") + c.port + "@@line\n", c.args);
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(box.read_file(domain_log("example.com", c.ssl)), "line\n")
@@ -158,8 +144,8 @@ TEST_F(Logroute, SslPortsAreFourFourThreeAndTheArgument) {
 }
 
 TEST_F(Logroute, ParentDomainsAndFallback) {
-  box.make_dirs(VHOSTS + "shop.example.org");  // a domain without logs
-  box.make_dirs(VHOSTS + "example.org/logs");
+  box.make_dirs(DOMAINS_DIR + "/shop.example.org");  // a domain without logs
+  box.make_dirs(DOMAINS_DIR + "/example.org/logs");
   const struct {
     const char* vhost;
     std::string log;
@@ -226,7 +212,7 @@ TEST_F(Logroute, ReopensOnEveryKeyChangeAndKeepsFileOpenOtherwise) {
   };
   for (const auto& c : cases) {
     fs::remove(domain_log("example.com"));
-    write_sessions sessions(VHOSTS + "example.com/logs");
+    write_sessions sessions(DOMAINS_DIR + "/example.com/logs");
     auto r = logroute(c.input);
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(box.read_file(domain_log("example.com")), c.content) << c.input;
@@ -251,16 +237,16 @@ void make_link(const std::string& target, const std::string& path, uid_t owner) 
 TEST_F(Logroute, FailedOpenDropsLinesReportsOnceAndRetries) {
   const uid_t SITE_OWNER = 1000;
   box.make_dirs(domain_log("dir.test"));  // the log file is a directory
-  box.make_dirs(VHOSTS + "ro.test/logs");
-  box.make_read_only(VHOSTS + "ro.test/logs");
-  box.make_dirs(VHOSTS + "fifo.test/logs");
+  box.make_dirs(DOMAINS_DIR + "/ro.test/logs");
+  box.make_read_only(DOMAINS_DIR + "/ro.test/logs");
+  box.make_dirs(DOMAINS_DIR + "/fifo.test/logs");
   ASSERT_EQ(mkfifo(domain_log("fifo.test").c_str(), 0666), 0);  // no reader: open would wait
-  box.make_dirs(VHOSTS + "reader.test/logs");
+  box.make_dirs(DOMAINS_DIR + "/reader.test/logs");
   ASSERT_EQ(mkfifo(domain_log("reader.test").c_str(), 0666), 0);
   int reader = open(domain_log("reader.test").c_str(), O_RDONLY | O_NONBLOCK);
   box.write_file("/etc/secret", "root's\n");
   make_link("/etc/secret", domain_log("link.test"), SITE_OWNER);
-  make_link("/etc", VHOSTS + "linkdir.test/logs", SITE_OWNER);
+  make_link("/etc", DOMAINS_DIR + "/linkdir.test/logs", SITE_OWNER);
   const struct {
     const char* domain;
     const char* error;
@@ -291,7 +277,7 @@ TEST_F(Logroute, FailedOpenDropsLinesReportsOnceAndRetries) {
   // Root's links are followed: a domain silenced through /dev/null, a logs
   // directory kept elsewhere.
   make_link("/dev/null", domain_log("null.test"), 0);
-  make_link("/var/log/kept", VHOSTS + "kept.test/logs", 0);
+  make_link("/var/log/kept", DOMAINS_DIR + "/kept.test/logs", 0);
   box.make_dirs("/var/log/kept");
   auto r = logroute("null.test@@80@@gone\nkept.test@@80@@kept\n");
   EXPECT_EQ(r.err, "");
@@ -336,7 +322,7 @@ TEST_F(Logroute, LongLinesAreWrittenWholeOrSkippedWhole) {
 
 TEST_F(Logroute, HostNamesCannotReachOutsideTheDomainTree) {
   // Logs directories where "." and ".." candidates would lead.
-  box.make_dirs(VHOSTS + "logs");
+  box.make_dirs(DOMAINS_DIR + "/logs");
   box.make_dirs("/var/www/vhosts/logs");
   box.make_dirs("/var/www/logs");
   box.make_dirs("/var/log/logs");
@@ -358,8 +344,7 @@ TEST_F(Logroute, HostNamesCannotReachOutsideTheDomainTree) {
   for (const char* vhost : unsafe) all_lines += std::string(vhost) + "\n";
   std::map<std::string, std::string> expected = {{SERVER_LOG, all_lines}};
   EXPECT_EQ(routed(), expected);
-  EXPECT_TRUE(files_under(box, "/var/log/logs").empty());
-  EXPECT_TRUE(files_under(box, "/tmp/logs").empty());
+  EXPECT_TRUE(harness::files_under({"/var/log/logs", "/tmp/logs"}).empty());
 }
 
 TEST_F(Logroute, EmptyOrUnroutableInputOpensNothing) {
@@ -370,68 +355,19 @@ TEST_F(Logroute, EmptyOrUnroutableInputOpensNothing) {
   }
 }
 
-namespace {
-
-// Starts logroute with the read end of a pipe as standard input; the test
-// keeps the write end.
-struct piped_logroute {
-  pid_t pid = -1;
-  int input = -1;
-  piped_logroute() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid = fork();
-    if (pid == 0) {
-      dup2(fds[0], 0);
-      int null = open("/dev/null", O_WRONLY);
-      dup2(null, 1);
-      dup2(null, 2);
-      close(fds[1]);
-      execl(LOGROUTE_PATH, LOGROUTE_PATH, static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[0]);
-    input = fds[1];
-  }
-  ~piped_logroute() {
-    if (input >= 0) close(input);
-    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-  // The wait status, or -1 when it has not ended within the time given.
-  int wait_for_exit(std::chrono::milliseconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return status;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return -1;
-  }
-};
-
-}  // namespace
-
 // The web server stops its piped loggers with SIGTERM at every restart: what
 // the pipe already holds is still routed, and logroute ends at once with
 // status 0 although the pipe is still open.
 TEST_F(Logroute, StopSignalRoutesWhatThePipeHoldsAndExits) {
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
     fs::remove(domain_log("example.com"));
-    piped_logroute p;
-    ASSERT_GT(p.pid, 0);
-    std::string input = "example.com@@80@@before the stop\n";
+    harness::piped_child p({LOGROUTE_PATH}, {});
     std::string expected = "before the stop\n";
-    ASSERT_EQ(write(p.input, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    ASSERT_TRUE(p.send("example.com@@80@@before the stop\n"));
     // Once the first line is routed, logroute is up and waits for input.
-    for (int i = 0; i < 1000 && box.read_file(domain_log("example.com")) != expected; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    kill(p.pid, SIGSTOP);  // the rest waits in the pipe, unread, when the signal comes
+    ASSERT_TRUE(harness::wait_until(
+        [&] { return box.read_file(domain_log("example.com")) == expected; }, 10s));
+    kill(p.pid(), SIGSTOP);  // the rest waits in the pipe, unread, when the signal comes
     std::string held;
     for (int i = 0; i < 500; ++i) {
       held += "example.com@@80@@held " + std::to_string(i) + "\n";
@@ -439,10 +375,10 @@ TEST_F(Logroute, StopSignalRoutesWhatThePipeHoldsAndExits) {
     }
     held += "example.com@@80@@no newline";
     expected += "no newline";
-    ASSERT_EQ(write(p.input, held.data(), held.size()), static_cast<ssize_t>(held.size()));
-    kill(p.pid, sig);
-    kill(p.pid, SIGCONT);
-    int status = p.wait_for_exit(std::chrono::seconds(10));
+    ASSERT_TRUE(p.send(held));
+    kill(p.pid(), sig);
+    kill(p.pid(), SIGCONT);
+    int status = p.finish(10s, false);
     ASSERT_NE(status, -1) << strsignal(sig) << ": still waiting for input";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << strsignal(sig);
     EXPECT_EQ(box.read_file(domain_log("example.com")), expected) << strsignal(sig);
@@ -472,8 +408,7 @@ TEST_F(Logroute, LogrotateRotationLosesAndRepeatsNothing) {
     const std::string logs[] = {domain_log("example.com"), domain_log("example.com", true),
                                 SERVER_LOG};
     std::map<std::string, std::string> sent;
-    piped_logroute p;
-    ASSERT_GT(p.pid, 0);
+    harness::piped_child p({LOGROUTE_PATH}, {});
     std::thread writer([&] {
       for (int i = 0; i < 700; ++i) {
         std::string input;
@@ -481,8 +416,7 @@ TEST_F(Logroute, LogrotateRotationLosesAndRepeatsNothing) {
           input += hosts[h] + std::to_string(i) + "\n";
           sent[logs[h]] += std::to_string(i) + "\n";
         }
-        if (write(p.input, input.data(), input.size()) != static_cast<ssize_t>(input.size()))
-          return;
+        if (!p.send(input)) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(3));
       }
     });
@@ -490,9 +424,7 @@ TEST_F(Logroute, LogrotateRotationLosesAndRepeatsNothing) {
     auto rotation = harness::run({LOGROTATE, "-f", "-s", "/tmp/state", "/tmp/logrotate.conf"});
     writer.join();
     EXPECT_EQ(rotation.exit_status, 0) << rotation.err;
-    close(p.input);
-    p.input = -1;
-    EXPECT_NE(p.wait_for_exit(std::chrono::seconds(10)), -1);
+    EXPECT_NE(p.finish(10s), -1);
     for (const auto& log : logs) {
       std::string rotated = box.read_file(log + ".1"), current = box.read_file(log);
       EXPECT_EQ(rotated + current, sent[log]) << log;

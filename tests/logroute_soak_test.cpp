@@ -21,45 +21,28 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "harness/files.hpp"
+#include "harness/fixed_paths.hpp"
 #include "harness/sandbox.hpp"
+#include "harness/wait.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-const std::string VHOSTS = "/var/www/vhosts/system/";
-
-std::string domain_log(const std::string& domain, bool ssl) {
-  return VHOSTS + domain + "/logs/" + (ssl ? "access_ssl_log" : "access_log");
-}
+using harness::domain_log;
+using harness::DOMAINS_DIR;
+using harness::read_file;
+using namespace std::chrono_literals;
 
 size_t env_size(const char* name, size_t fallback) {
   const char* value = getenv(name);
   if (value == nullptr || *value == '\0') return fallback;
   return std::strtoull(value, nullptr, 10);
-}
-
-bool wait_until(const std::function<bool()>& done, std::chrono::seconds limit) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 // A "Name:   value kB" field of /proc/<pid>/status, in kB; -1 when absent.
@@ -84,53 +67,10 @@ std::vector<std::pair<int, std::string>> open_descriptors(pid_t pid) {
   return fds;
 }
 
-// logroute reading a pipe; its standard output and error go to a file.
-struct piped_logroute {
-  pid_t pid = -1;
-  int input = -1;
-  explicit piped_logroute(const std::string& output) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return;
-    pid = fork();
-    if (pid == 0) {
-      dup2(fds[0], 0);
-      int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(out, 1);
-      dup2(out, 2);
-      close_range(3, ~0u, 0);  // only what logroute opens itself is left to count
-      char* argv[] = {const_cast<char*>(LOGROUTE_PATH), nullptr};
-      char* no_env[] = {nullptr};
-      execve(LOGROUTE_PATH, argv, no_env);
-      _exit(127);
-    }
-    close(fds[0]);
-    input = fds[1];
-  }
-  ~piped_logroute() {
-    if (input >= 0) close(input);
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-  bool send(const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-      ssize_t n = write(input, text.data() + done, text.size() - done);
-      if (n <= 0) return false;
-      done += static_cast<size_t>(n);
-    }
-    return true;
-  }
-  // Closes the input and waits; the wait status, or -1 after the limit.
-  int finish(std::chrono::seconds limit) {
-    close(input);
-    input = -1;
-    int status = -1;
-    if (!wait_until([&] { return waitpid(pid, &status, WNOHANG) == pid; }, limit)) return -1;
-    pid = -1;
-    return status;
-  }
+// logroute reading a pipe; its standard output and error go to one file.
+struct piped_logroute : harness::piped_child {
+  explicit piped_logroute(const std::string& output)
+      : piped_child({LOGROUTE_PATH}, {.out = output, .err = output}) {}
 };
 
 // ---------------------------------------------------------------------------
@@ -188,12 +128,12 @@ TEST(LogrouteSoak, EveryLineOnceMemoryFlatNoDescriptorLeft) {
   if (!box.ok()) GTEST_SKIP() << box.why();
   soak_plan plan{env_size("VAREK_SOAK_LINES", 1000000), 0};
   plan.hosts = env_size("VAREK_SOAK_HOSTS", std::max<size_t>(plan.lines / 1000, 1));
-  for (size_t h = 0; h < plan.hosts; ++h) box.make_dirs(VHOSTS + soak_plan::host_name(h) + "/logs");
-  box.make_dirs(VHOSTS + "marker.test/logs");
+  for (size_t h = 0; h < plan.hosts; ++h)
+    box.make_dirs(DOMAINS_DIR + "/" + soak_plan::host_name(h) + "/logs");
+  box.make_dirs(DOMAINS_DIR + "/marker.test/logs");
   box.make_dirs("/var/log/apache2");
 
   piped_logroute lr("/tmp/logroute.out");
-  ASSERT_GT(lr.pid, 0);
   auto started = std::chrono::steady_clock::now();
   // Resident memory once a tenth of the lines is through, and at the end.
   long hwm_early = -1;
@@ -206,17 +146,18 @@ TEST(LogrouteSoak, EveryLineOnceMemoryFlatNoDescriptorLeft) {
       ASSERT_TRUE(lr.send(chunk)) << "logroute stopped reading at line " << i;
       chunk.clear();
     }
-    if (i + 1 == plan.lines / 10) hwm_early = status_kb(lr.pid, "VmHWM");
+    if (i + 1 == plan.lines / 10) hwm_early = status_kb(lr.pid(), "VmHWM");
   }
   // A last line of its own: once it is in, everything before it is routed.
   ASSERT_TRUE(lr.send("marker.test@@80@@done\n"));
-  ASSERT_TRUE(wait_until([&] { return read_file(domain_log("marker.test", false)) == "done\n"; },
-                         std::chrono::seconds(600)));
+  ASSERT_TRUE(
+      harness::wait_until([&] { return read_file(domain_log("marker.test", false)) == "done\n"; },
+                          std::chrono::seconds(600)));
   double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  long hwm_end = status_kb(lr.pid, "VmHWM");
-  long rss_end = status_kb(lr.pid, "VmRSS");
-  auto fds = open_descriptors(lr.pid);
+  long hwm_end = status_kb(lr.pid(), "VmHWM");
+  long rss_end = status_kb(lr.pid(), "VmRSS");
+  auto fds = open_descriptors(lr.pid());
   int status = lr.finish(std::chrono::seconds(60));
   ASSERT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(read_file("/tmp/logroute.out"), "");
@@ -281,7 +222,8 @@ TEST(LogrouteSoak, TwoLoggersOnTheSameFilesNeverTearOrMixLines) {
   if (!box.ok()) GTEST_SKIP() << box.why();
   const int hosts = 8;
   const size_t lines = env_size("VAREK_SOAK_LINES", 1000000) / 10;
-  for (int h = 0; h < hosts; ++h) box.make_dirs(VHOSTS + "s" + std::to_string(h) + ".test/logs");
+  for (int h = 0; h < hosts; ++h)
+    box.make_dirs(DOMAINS_DIR + "/s" + std::to_string(h) + ".test/logs");
   box.make_dirs("/var/log/apache2");
 
   auto host_of = [](size_t i) { return static_cast<int>(i / 4 % hosts); };

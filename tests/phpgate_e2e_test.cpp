@@ -6,14 +6,23 @@
 #include <string>
 #include <vector>
 
-#include "phpgate_sandbox.hpp"
+#include "harness/phpgate_sandbox.hpp"
 
 namespace {
 
-using namespace phpgate_test;
+using namespace harness;
 
 const std::vector<std::string> BASE_ENV = {"PATH=/usr/bin:/bin", "REQUEST_METHOD=GET",
                                            "QUERY_STRING=a=1&b=%41"};
+
+// A case's name for the test: its description with '_' for all but letters and digits.
+template <typename Case>
+std::string name_of(const testing::TestParamInfo<Case>& info) {
+  std::string name = info.param.what;
+  for (char& ch : name)
+    if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  return name;
+}
 
 std::string not_found(const std::string& id) {
   return "phpgate|can not find appropriate version of php ~ `" + id +
@@ -30,10 +39,10 @@ class PhpgateLaunch : public PhpgateSandbox {
     for (const char* link :
          {"/tmp/php82-cgi", "/tmp/php82-second", "/tmp/upper-cgi", "/tmp/empty-id-cgi"})
       ASSERT_EQ(symlink(PHP_STANDIN_PATH, link), 0) << link;
-    write_registry(registry_json(
-        {handler_json("cgi", PHP_STANDIN_PATH), handler_json("php82", "/tmp/php82-cgi"),
-         handler_json("php82", "/tmp/php82-second"), handler_json("CGI", "/tmp/upper-cgi"),
-         handler_json("", "/tmp/empty-id-cgi")}));
+    write_registry(
+        registry_json({handler_at("cgi", PHP_STANDIN_PATH), handler_at("php82", "/tmp/php82-cgi"),
+                       handler_at("php82", "/tmp/php82-second"),
+                       handler_at("CGI", "/tmp/upper-cgi"), handler_at("", "/tmp/empty-id-cgi")}));
     box_.write_file("/tmp/site/php.ini", "memory_limit = 64M\n");
   }
 };
@@ -97,12 +106,7 @@ TEST_P(PhpgateStarts, HandlerWithArgumentsEnvironmentAndDescriptors) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Launch, PhpgateStarts, testing::ValuesIn(LAUNCH_CASES),
-                         [](const testing::TestParamInfo<launch_case>& info) {
-                           std::string name;
-                           for (char ch : std::string(info.param.what))
-                             name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-                           return name;
-                         });
+                         name_of<launch_case>);
 
 TEST_F(PhpgateLaunch, OwnArgumentsAreNotPassedOn) {
   gate_run run =
@@ -139,7 +143,7 @@ const std::string READ_FAILED =
     "phpgate|unable to read list of php installations from `/etc/vrk/php_versions.json'";
 const std::string PARSE_FAILED =
     "phpgate|unable to parse list of php installations from `/etc/vrk/php_versions.json'";
-const std::string GOOD_REGISTRY = registry_json({handler_json("php82", PHP_STANDIN_PATH)});
+const std::string GOOD_REGISTRY = registry_json({handler_at("php82", PHP_STANDIN_PATH)});
 const std::string PHP82 = "VK_CUSTOM_PHP_CGI_INDEX=php82";
 
 const refusal_case REFUSAL_CASES[] = {
@@ -151,7 +155,7 @@ const refusal_case REFUSAL_CASES[] = {
      {"VK_CUSTOM_PHP_CGI_INDEX=PHP82"},
      {not_found("PHP82")}},
     {"no fallback to cgi",
-     registry_json({handler_json("cgi", PHP_STANDIN_PATH)}),
+     registry_json({handler_at("cgi", PHP_STANDIN_PATH)}),
      {"VK_CUSTOM_PHP_CGI_INDEX=php82"},
      {not_found("php82")}},
     {"bad ini then unknown identifier",
@@ -210,7 +214,7 @@ const refusal_case REFUSAL_CASES[] = {
           "conforms to schema. Error occured at offset 77, character ']'. "),
       PARSE_FAILED, not_found("cgi")}},
     {"NUL byte ends the text",
-     std::string("{\"php\": [\0", 10) + handler_json("cgi", PHP_STANDIN_PATH) + "]}",
+     std::string("{\"php\": [\0", 10) + handler_at("cgi", PHP_STANDIN_PATH) + "]}",
      {},
      {parse_failure("JSON object is expected. Error occured at offset 9, character '\\x00'. "),
       PARSE_FAILED, not_found("cgi")}},
@@ -247,11 +251,6 @@ TEST_P(PhpgateRefuses, LogsInOrderAndExitsWithOne) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Registry, PhpgateRefuses, testing::ValuesIn(REFUSAL_CASES),
-                         [](const testing::TestParamInfo<refusal_case>& info) {
-                           std::string name;
-                           for (char ch : std::string(info.param.what))
-                             name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-                           return name;
-                         });
+                         name_of<refusal_case>);
 
 }  // namespace

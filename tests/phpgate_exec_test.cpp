@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "phpgate_sandbox.hpp"
+#include "harness/phpgate_sandbox.hpp"
+#include "harness/wait.hpp"
 
 extern char** environ;
 
 namespace {
 
-using namespace phpgate_test;
+using namespace harness;
 
 const std::vector<std::string> BASE_ENV = {"PATH=/usr/bin:/bin"};
 
@@ -42,7 +43,7 @@ class PhpgateExecFails : public PhpgateSandbox, public testing::WithParamInterfa
     box_.write_file("/tmp/plain-file", "<?php echo 1;\n", 0644);
     box_.write_file("/tmp/garbage", "not a program\n", 0755);
     std::vector<std::string> handlers;
-    for (const exec_failure& f : EXEC_FAILURES) handlers.push_back(handler_json(f.id, f.path));
+    for (const exec_failure& f : EXEC_FAILURES) handlers.push_back(handler_at(f.id, f.path));
     write_registry(registry_json(handlers));
     box_.write_file("/tmp/php.ini", "");
   }
@@ -68,7 +69,8 @@ INSTANTIATE_TEST_SUITE_P(Exec, PhpgateExecFails, testing::ValuesIn(EXEC_FAILURES
                            return info.param.id;
                          });
 
-// Starts phpgate with the argument vector given (possibly empty) and waits.
+// Starts phpgate with the argument vector given (possibly empty) and waits
+// (up to 20 s); its exit status, or -1.
 int run_with_argv(std::vector<const char*> argv, const std::vector<std::string>& env) {
   std::vector<char*> args;
   for (const char* a : argv) args.push_back(const_cast<char*>(a));
@@ -81,13 +83,12 @@ int run_with_argv(std::vector<const char*> argv, const std::vector<std::string>&
     execve(PHPGATE_PATH, args.data(), vars.data());
     _exit(125);
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  int status = harness::reap_within(pid, std::chrono::seconds(20));
+  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST_F(PhpgateSandbox, ExecMessageIdentWithoutProgramName) {
-  write_registry(registry_json({handler_json("cgi", "/tmp/none")}));
+  write_registry(registry_json({handler_at("cgi", "/tmp/none")}));
   for (std::vector<const char*> argv : {std::vector<const char*>{}, std::vector<const char*>{""}}) {
     EXPECT_EQ(run_with_argv(argv, BASE_ENV), 127);
     auto log = syslog_->drain(std::chrono::milliseconds(1000));
@@ -111,8 +112,8 @@ TEST_P(PhpgateLargeRegistry, FindsTheLastHandler) {
   auto [handlers, size] = GetParam();
   std::vector<std::string> records;
   for (size_t i = 0; i + 1 < handlers; i++)
-    records.push_back(handler_json("h" + std::to_string(i), "/tmp/none"));
-  records.push_back(handler_json("wanted", PHP_STANDIN_PATH));
+    records.push_back(handler_at("h" + std::to_string(i), "/tmp/none"));
+  records.push_back(handler_at("wanted", PHP_STANDIN_PATH));
   std::string document = registry_json(records);
   ASSERT_LE(document.size(), size);
   document.append(size - document.size(), ' ');

@@ -8,13 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "phpgate_sandbox.hpp"
+#include "harness/phpgate_sandbox.hpp"
 
 namespace {
 
-using namespace phpgate_test;
+using namespace harness;
 
-constexpr const char* PHP_CGI = "/usr/bin/php-cgi";
 constexpr const char* SCRIPT = "/tmp/www/report.php";
 
 const char* const REPORT_SCRIPT = R"(<?php
@@ -67,39 +66,46 @@ std::map<std::string, std::string> report_of(const std::string& response) {
 class PhpgateRealPhp : public PhpgateSandbox {
  protected:
   void SetUp() override {
-    if (access(PHP_CGI, X_OK) != 0) GTEST_SKIP() << PHP_CGI << " is not installed";
+    if (access(PHP_CGI.c_str(), X_OK) != 0) GTEST_SKIP() << PHP_CGI << " is not installed";
     PhpgateSandbox::SetUp();
     if (IsSkipped()) return;
-    write_registry(registry_json({handler_json("php82", PHP_CGI)}));
+    write_registry(registry_json({handler_at("php82", PHP_CGI)}));
     box_.write_file(SCRIPT, REPORT_SCRIPT);
     box_.write_file("/tmp/site/php.ini", "memory_limit = 77M\nmax_input_vars = 123\n");
   }
 
+  // A POST of `body` through phpgate to the php82 handler, with the ini file
+  // given (if any); what PHP reported, or nothing when phpgate failed.
+  std::map<std::string, std::string> post(const std::string& ini = "") {
+    env = cgi_env(body);
+    env.push_back("VK_CUSTOM_PHP_CGI_INDEX=php82");
+    if (!ini.empty()) env.push_back("VK_CUSTOM_PHP_INI=" + ini);
+    run = run_gate(env, body);
+    EXPECT_EQ(run.result.exit_status, 0) << run.result.err;
+    return report_of(run.result.out);
+  }
+
   // The same request straight to php-cgi, as the reference for PHP's defaults.
-  std::map<std::string, std::string> direct_report(const std::vector<std::string>& env,
-                                                   const std::string& body) {
+  std::map<std::string, std::string> direct_report() {
     return report_of(harness::run({PHP_CGI}, {.env = env, .stdin_data = body}).out);
   }
 
   const std::string body = "name=Varek+Tools&x=%41%42";
+  std::vector<std::string> env;
+  gate_run run;
 };
 
 TEST_F(PhpgateRealPhp, PostReachesPhpWithItsDefaultIni) {
-  std::vector<std::string> env = cgi_env(body);
-  env.push_back("VK_CUSTOM_PHP_CGI_INDEX=php82");
-  gate_run run = run_gate(env, body);
-  ASSERT_EQ(run.result.exit_status, 0) << run.result.err;
+  auto report = post();
   EXPECT_TRUE(run.log.empty());
   EXPECT_NE(run.result.out.find("Content-type: text/html"), std::string::npos) << run.result.out;
-
-  auto report = report_of(run.result.out);
   EXPECT_EQ(report["method"], "POST");
   EXPECT_EQ(report["query"], "search");
   EXPECT_EQ(report["name"], "Varek Tools");
   EXPECT_EQ(report["raw"], body);
   EXPECT_EQ(report["marker"], "php82");
 
-  auto reference = direct_report(env, body);
+  auto reference = direct_report();
   ASSERT_FALSE(reference["ini"].empty());
   EXPECT_EQ(report["ini"], reference["ini"]);
   EXPECT_EQ(report["memory_limit"], reference["memory_limit"]);
@@ -107,14 +113,8 @@ TEST_F(PhpgateRealPhp, PostReachesPhpWithItsDefaultIni) {
 }
 
 TEST_F(PhpgateRealPhp, CustomIniTakesEffect) {
-  std::vector<std::string> env = cgi_env(body);
-  env.push_back("VK_CUSTOM_PHP_CGI_INDEX=php82");
-  env.push_back("VK_CUSTOM_PHP_INI=/tmp/site/php.ini");
-  gate_run run = run_gate(env, body);
-  ASSERT_EQ(run.result.exit_status, 0) << run.result.err;
+  auto report = post("/tmp/site/php.ini");
   EXPECT_TRUE(run.log.empty());
-
-  auto report = report_of(run.result.out);
   EXPECT_EQ(report["ini"], "/tmp/site/php.ini");
   EXPECT_EQ(report["memory_limit"], "77M");
   EXPECT_EQ(report["max_input_vars"], "123");
@@ -122,16 +122,10 @@ TEST_F(PhpgateRealPhp, CustomIniTakesEffect) {
 }
 
 TEST_F(PhpgateRealPhp, MissingIniFallsBackToTheDefault) {
-  std::vector<std::string> env = cgi_env(body);
-  env.push_back("VK_CUSTOM_PHP_CGI_INDEX=php82");
-  env.push_back("VK_CUSTOM_PHP_INI=/tmp/site/missing.ini");
-  gate_run run = run_gate(env, body);
-  ASSERT_EQ(run.result.exit_status, 0) << run.result.err;
+  auto report = post("/tmp/site/missing.ini");
   EXPECT_EQ(messages_of(run),
             std::vector<std::string>{"phpgate|/tmp/site/missing.ini:No such file or directory"});
-
-  auto report = report_of(run.result.out);
-  EXPECT_EQ(report["ini"], direct_report(env, body)["ini"]);
+  EXPECT_EQ(report["ini"], direct_report()["ini"]);
   EXPECT_NE(report["memory_limit"], "77M");
   EXPECT_EQ(report["raw"], body);
 }

@@ -6,12 +6,12 @@
 
 #include <string>
 
+#include "harness/phpgate_sandbox.hpp"
 #include "php_launcher/php_versions_info.hpp"
-#include "phpgate_sandbox.hpp"
 
 namespace {
 
-using phpgate_test::PhpgateSandbox;
+using harness::PhpgateSandbox;
 
 TEST_F(PhpgateSandbox, LoadWithoutTextLogsTheCreateMessage) {
   php_versions_info* root = reinterpret_cast<php_versions_info*>(this);

@@ -4,17 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <memory>
 
-#include "sessreap_run.hpp"
+#include "harness/sessreap_run.hpp"
+#include "harness/wait.hpp"
 
 namespace {
 
-using sessreap_test::ctime_of;
-using sessreap_test::frozen_clock_env;
-using sessreap_test::sessreap;
-namespace fs = std::filesystem;
+using harness::ctime_of;
+using harness::frozen_clock_env;
+using harness::sessreap;
+using namespace std::chrono_literals;
 
 const std::string USAGE = "usage: [-v] <session_dir> <lifetime_minutes>\n";
 const std::string NOT_ENOUGH = "Error: not enough arguments.\n" + USAGE;
@@ -160,7 +160,7 @@ TEST_F(Sessreap, KeepsFilesHeldOpenByARunningProcessHoweverTheDirectoryIsNamed) 
   std::string held = session("sess_held", dir);
   auto holder = harness::hold_open({held});
   box.make_dirs("/tmp/elsewhere");
-  symlink(dir.c_str(), "/tmp/elsewhere/link");
+  ASSERT_EQ(symlink(dir.c_str(), "/tmp/elsewhere/link"), 0);
   const std::vector<std::pair<std::vector<std::string>, std::string>> namings = {
       {{"-v", dir, "1"}, dir},
       {{"-v", base + "/", "1"}, base},                        // relative, run from /tmp
@@ -204,7 +204,8 @@ TEST_F(Sessreap, KeepsFilesHeldOpenThroughAnyPathToThem) {
           "unshare", "-m", "sh", "-c",
           "mount --bind " + dir + " /mnt && exec sleep 60 9</mnt/sess_held"});
       const std::string fd = "/proc/" + std::to_string(holder->pid()) + "/fd/9";
-      for (int i = 0; i < 500 && access(fd.c_str(), F_OK) != 0; ++i) usleep(10000);
+      ASSERT_TRUE(harness::wait_until([&] { return access(fd.c_str(), F_OK) == 0; }, 5s))
+          << "the holder never opened /mnt/sess_held";
     } else {
       holder = harness::hold_open({held_as});
     }

@@ -3,26 +3,23 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
-#include "sessreap_run.hpp"
+#include "harness/fixed_paths.hpp"
+#include "harness/sessreap_run.hpp"
+#include "harness/wait.hpp"
 
 namespace {
 
-using sessreap_test::ctime_of;
-using sessreap_test::frozen_clock_env;
-using sessreap_test::sessreap;
+using harness::sessreap;
+using namespace std::chrono_literals;
 
-const char PHP_CLI[] = "/usr/bin/php";
 const char SAVE_PATH[] = "/tmp/php-sessions";
 
 std::vector<std::string> php_args(const std::string& code) {
-  return {PHP_CLI, "-n",
-          "-d",    std::string("session.save_path=") + SAVE_PATH,
-          "-d",    "session.gc_probability=0",
-          "-r",    code};
+  return {
+      harness::PHP_CLI,           "-n", "-d", std::string("session.save_path=") + SAVE_PATH, "-d",
+      "session.gc_probability=0", "-r", code};
 }
 
 std::string start_session(const std::string& id, const std::string& then = "") {
@@ -38,7 +35,7 @@ bool holds_open(pid_t pid, const std::string& path) {
 }
 
 TEST(SessreapWithPhp, RemovesExactlyTheExpiredSessionsNoPhpProcessHolds) {
-  if (access(PHP_CLI, X_OK) != 0) GTEST_SKIP() << "php-cli is not installed";
+  if (access(harness::PHP_CLI.c_str(), X_OK) != 0) GTEST_SKIP() << "php-cli is not installed";
   harness::Sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
   box.make_dirs(SAVE_PATH, 0733);
@@ -49,10 +46,8 @@ TEST(SessreapWithPhp, RemovesExactlyTheExpiredSessionsNoPhpProcessHolds) {
   }
   const std::string held = std::string(SAVE_PATH) + "/sess_busy1";
   harness::Child busy(php_args(start_session("busy1", "sleep(120);")));
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!holds_open(busy.pid(), held) && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_TRUE(holds_open(busy.pid(), held)) << "PHP never opened its session file";
+  ASSERT_TRUE(harness::wait_until([&] { return holds_open(busy.pid(), held); }, 20s))
+      << "PHP never opened its session file";
 
   // With the real clock every session is fresh.
   auto r = sessreap({SAVE_PATH, "24"}, harness::current_environment());
@@ -61,7 +56,7 @@ TEST(SessreapWithPhp, RemovesExactlyTheExpiredSessionsNoPhpProcessHolds) {
     EXPECT_TRUE(box.exists(std::string(SAVE_PATH) + "/sess_" + id)) << id;
 
   // An hour on, with a lifetime of 24 minutes, the idle ones have expired.
-  r = sessreap({SAVE_PATH, "24"}, frozen_clock_env(ctime_of(held) + 3600));
+  r = sessreap({SAVE_PATH, "24"}, harness::frozen_clock_env(harness::ctime_of(held) + 3600));
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   for (const char* id : {"idle1", "idle2", "idle3"})

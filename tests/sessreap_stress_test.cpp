@@ -8,13 +8,11 @@
 
 #include <memory>
 
-#include "sessreap_run.hpp"
+#include "harness/sessreap_run.hpp"
 
 namespace {
 
-using sessreap_test::ctime_of;
-using sessreap_test::frozen_clock_env;
-using sessreap_test::sessreap;
+using harness::sessreap;
 
 // The scan sees every process of the machine, those of other tests' mount
 // namespaces included, and their descriptor links show paths as seen there:
@@ -43,7 +41,7 @@ int count_with_prefix(const std::string& prefix, int count) {
 time_t make_session_dir(harness::Sandbox& box, int old_count, int new_count) {
   box.make_dirs(kDir, 0733);
   create_files("old", old_count);
-  time_t last_old = ctime_of(kDir + "/old" + std::to_string(old_count - 1));
+  time_t last_old = harness::ctime_of(kDir + "/old" + std::to_string(old_count - 1));
   sleep(2);
   create_files("new", new_count);
   return last_old + 61;
@@ -69,7 +67,7 @@ TEST(SessreapStress, HundredsOfHoldersOverAHundredThousandFiles) {
   time_t now = make_session_dir(box, half, half);
   auto held = start_holders(holders, per_holder);
 
-  auto r = sessreap({kDir, "1"}, frozen_clock_env(now));
+  auto r = sessreap({kDir, "1"}, harness::frozen_clock_env(now));
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(count_with_prefix("old", holders * per_holder), holders * per_holder)
@@ -102,7 +100,7 @@ TEST(SessreapStress, FilesAppearingAndVanishingDuringTheWalk) {
   auto held = start_holders(50, 3);
   pid_t churn = start_churn();
 
-  auto r = sessreap({kDir, "1"}, frozen_clock_env(now));
+  auto r = sessreap({kDir, "1"}, harness::frozen_clock_env(now));
   kill(churn, SIGKILL);
   waitpid(churn, nullptr, 0);
 

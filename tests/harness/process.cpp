@@ -1,5 +1,6 @@
 // Starting the programs under test and collecting what they write.
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include <thread>
 
 #include "harness/sandbox.hpp"
+#include "harness/wait.hpp"
 
 extern char** environ;
 
@@ -250,6 +252,72 @@ int Child::stop(int sig) {
     fprintf(stderr, "harness: process %d still running %lld s after signal %d: killed\n", pid_,
             static_cast<long long>(STOP_LIMIT.count()), sig);
   pid_ = -1;
+  return status;
+}
+
+piped_child::piped_child(const std::vector<std::string>& argv, const options& o) {
+  Pipe in;
+  if (!o.backlog.empty()) {
+    fcntl(in.fd[1], F_SETPIPE_SZ, static_cast<int>(o.backlog.size()));
+    if (write(in.fd[1], o.backlog.data(), o.backlog.size()) !=
+        static_cast<ssize_t>(o.backlog.size()))
+      throw std::runtime_error("the backlog does not fit in the pipe");
+  }
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error(std::string("fork: ") + strerror(errno));
+  if (pid_ == 0) {
+    int out = open(o.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = o.err == o.out ? out : open(o.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(in.fd[0], 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    close_range(3, ~0u, 0);
+    signal(SIGPIPE, SIG_DFL);
+    if (o.in_child != nullptr && !o.in_child()) _exit(124);
+    auto args = c_strings(argv);
+    char* no_environment[] = {nullptr};
+    execve(args[0], args.data(), no_environment);
+    _exit(127);
+  }
+  input_ = in.fd[1];
+  in.fd[1] = -1;
+}
+
+piped_child::~piped_child() {
+  if (input_ >= 0) close(input_);
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+// SIGPIPE is held back on this thread while it writes: a program that has
+// gone makes the write fail with EPIPE instead of ending the test.
+bool piped_child::send(const std::string& text) {
+  sigset_t pipe_signal, old_mask;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_signal, &old_mask);
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(input_, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  timespec no_wait = {0, 0};
+  if (done < text.size()) sigtimedwait(&pipe_signal, nullptr, &no_wait);
+  pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  return done == text.size();
+}
+
+int piped_child::finish(std::chrono::milliseconds limit, bool close_input) {
+  if (close_input && input_ >= 0) {
+    close(input_);
+    input_ = -1;
+  }
+  int status = wait_for_exit(pid_, limit);
+  if (status != -1) pid_ = -1;
   return status;
 }
 

@@ -137,6 +137,33 @@ class Child {
   pid_t pid_ = -1;
 };
 
+// A program reading a pipe that the test writes to, started with an empty
+// environment and no descriptors but its three standard ones. The
+// destructor kills and reaps it.
+class piped_child {
+ public:
+  struct options {
+    std::string out = "/dev/null";  // standard output, made or emptied first
+    std::string err = "/dev/null";  // standard error: the same file when the same path
+    std::string backlog = {};       // in the pipe before the program starts
+    bool (*in_child)() = nullptr;   // run just before exec; false ends the child with 124
+  };
+  piped_child(const std::vector<std::string>& argv, const options& o);
+  ~piped_child();
+  piped_child(const piped_child&) = delete;
+  piped_child& operator=(const piped_child&) = delete;
+  pid_t pid() const { return pid_; }
+  // Writes the whole text; false when the program no longer reads.
+  bool send(const std::string& text);
+  // Ends the input (unless close_input is false) and waits up to `limit`
+  // for the program to end; its wait status, or -1 while it still runs.
+  int finish(std::chrono::milliseconds limit, bool close_input = true);
+
+ private:
+  pid_t pid_ = -1;
+  int input_ = -1;
+};
+
 // Starts a process that opens each path (read-only) and sleeps until it is
 // stopped; returns once all are open, verified through /proc/<pid>/fd
 // (throws when they are not within 10 s).

@@ -1,15 +1,14 @@
 // Running the built sessreap in a sandbox, with the clock moved by libfaketime.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <ctime>
 #include <string>
 #include <vector>
 
+#include "harness/files.hpp"
 #include "harness/sandbox.hpp"
 
-namespace sessreap_test {
+namespace harness {
 
 inline const char LIBFAKETIME[] = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
 
@@ -31,10 +30,4 @@ inline harness::RunResult sessreap(const std::vector<std::string>& args,
   return harness::run(argv, {.env = std::move(env), .cwd = cwd});
 }
 
-inline time_t ctime_of(const std::string& path) {
-  struct stat st {};
-  lstat(path.c_str(), &st);
-  return st.st_ctime;
-}
-
-}  // namespace sessreap_test
+}  // namespace harness

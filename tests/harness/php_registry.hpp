@@ -1,6 +1,6 @@
-// Test support for the registry binding: documents built from handler
-// objects, an allocator that counts and can refuse, and a parse that owns
-// its text, reader and records.
+// The PHP handler registry in tests: documents built from handler objects,
+// allocation hooks that count and can refuse, and a parse that owns its
+// text, reader and records.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,45 +8,64 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "php_launcher/php_versions_info.hpp"
 
-namespace registry_test {
+namespace harness {
 
-// A handler object with the six required members; `extra` is appended as
-// further members (start it with a comma).
-inline std::string handler_json(const std::string& id, const std::string& extra = "") {
-  return "{\"id\":\"" + id + "\",\"path\":\"/opt/php/" + id + "/bin/php-cgi\",\"version\":\"8." +
-         id + "\",\"displayname\":\"PHP " + id + "\",\"phpini\":\"/opt/php/" + id +
+// A handler object with the six required members, its executable at
+// `path`; `extra` is appended as further members (start it with a comma).
+inline std::string handler_at(const std::string& id, const std::string& path,
+                              const std::string& extra = "") {
+  return "{\"id\":\"" + id + "\",\"path\":\"" + path + "\",\"version\":\"8." + id +
+         "\",\"displayname\":\"PHP " + id + "\",\"phpini\":\"/opt/php/" + id +
          "/etc/php.ini\",\"type\":\"fastcgi\"" + extra + "}";
+}
+
+// The same with the executable at /opt/php/<id>/bin/php-cgi.
+inline std::string handler_json(const std::string& id, const std::string& extra = "") {
+  return handler_at(id, "/opt/php/" + id + "/bin/php-cgi", extra);
+}
+
+// {"php":[...]} with the handlers given.
+inline std::string registry_json(const std::vector<std::string>& handlers) {
+  std::string array;
+  for (const std::string& h : handlers) array += (array.empty() ? "" : ",") + h;
+  return "{\"php\":[" + array + "]}";
 }
 
 // {"php":[...]} with handlers named h0, h1, ...
 inline std::string registry_json(size_t handlers) {
-  std::string array;
-  for (size_t i = 0; i < handlers; i++)
-    array += (i ? "," : "") + handler_json("h" + std::to_string(i));
-  return "{\"php\":[" + array + "]}";
+  std::vector<std::string> records;
+  for (size_t i = 0; i < handlers; i++) records.push_back(handler_json("h" + std::to_string(i)));
+  return registry_json(records);
 }
 
 // Allocation hooks that track live blocks and refuse the call numbered
-// `fail_call` (counting allocate and reallocate calls from 1) and every call
-// after it.
+// `refuse_call` (counting allocate and reallocate calls from 1; 0: none),
+// and with `refuse_later` every call after it too. A release of a block
+// they did not hand out fails the test.
 struct counting_allocator {
   json_allocator hooks;
   size_t calls = 0;
-  size_t fail_call = 0;  // 0: never refuse
   size_t frees = 0;
+  size_t refuse_call;
+  bool refuse_later;
+  bool refused = false;  // some call was refused
   std::set<void*> live;
 
-  explicit counting_allocator(size_t refuse_from = 0) : fail_call(refuse_from) {
+  explicit counting_allocator(size_t refuse = 0, bool later = true)
+      : refuse_call(refuse), refuse_later(later) {
     hooks = {this, allocate, reallocate, release};
   }
   counting_allocator(const counting_allocator&) = delete;
 
   bool refuses() {
     ++calls;
-    return fail_call != 0 && calls >= fail_call;
+    bool no = refuse_call != 0 && (calls == refuse_call || (refuse_later && calls > refuse_call));
+    refused = refused || no;
+    return no;
   }
   static void* allocate(void* user, size_t size) {
     auto* self = static_cast<counting_allocator*>(user);
@@ -103,4 +122,4 @@ class parsed_registry {
   int code_ = -1;
 };
 
-}  // namespace registry_test
+}  // namespace harness

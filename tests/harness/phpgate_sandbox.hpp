@@ -1,6 +1,6 @@
-// Shared pieces of phpgate's end-to-end tests: a sandbox with a syslog
-// capture, registry documents, and runs of the built program whose stand-in
-// PHP executable reports what it was started with.
+// phpgate's end-to-end tests: a sandbox with a syslog capture, and runs of
+// the built program whose stand-in PHP executable reports what it was
+// started with.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,11 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "harness/fixed_paths.hpp"
+#include "harness/php_registry.hpp"
 #include "harness/sandbox.hpp"
 
-namespace phpgate_test {
+namespace harness {
 
-inline constexpr const char* REGISTRY_PATH = "/etc/vrk/php_versions.json";
 inline constexpr const char* RECORD_PATH = "/tmp/php-standin.record";
 
 // What the stand-in PHP executable recorded; `ran` is false when it was not
@@ -31,18 +32,6 @@ struct gate_run {
   std::vector<harness::SyslogRecord> log;
   standin_record php;
 };
-
-inline std::string handler_json(const std::string& id, const std::string& path) {
-  return "{\"id\":\"" + id + "\",\"path\":\"" + path +
-         "\",\"version\":\"8.2\",\"displayname\":\"PHP "
-         "8.2\",\"phpini\":\"/etc/php.ini\",\"type\":\"cgi\"}";
-}
-
-inline std::string registry_json(const std::vector<std::string>& handlers) {
-  std::string array;
-  for (const std::string& h : handlers) array += (array.empty() ? "" : ",\n  ") + h;
-  return "{\"php\": [\n  " + array + "\n]}\n";
-}
 
 inline standin_record parse_standin_record(const std::string& raw) {
   standin_record r;
@@ -71,7 +60,7 @@ class PhpgateSandbox : public testing::Test {
     syslog_.emplace();
   }
 
-  void write_registry(const std::string& document) { box_.write_file(REGISTRY_PATH, document); }
+  void write_registry(const std::string& document) { box_.write_file(PHP_REGISTRY, document); }
 
   gate_run run_gate(const std::vector<std::string>& env, const std::string& stdin_data = "",
                     const std::vector<std::string>& argv = {PHPGATE_PATH}) {
@@ -100,4 +89,4 @@ inline std::vector<std::string> messages_of(const gate_run& run) {
   return texts;
 }
 
-}  // namespace phpgate_test
+}  // namespace harness

@@ -14,13 +14,15 @@
 #include <functional>
 #include <string>
 
+namespace harness {
+
 struct child_result {
   int exit_status = -1;  // exit code, or -1 when a signal ended the child
   std::string out;
   std::string err;
 };
 
-namespace run_in_child_detail {
+namespace detail {
 
 // Reads both pipes until the child has closed them.
 inline void drain(int out_fd, int err_fd, child_result& result) {
@@ -44,7 +46,7 @@ inline void drain(int out_fd, int err_fd, child_result& result) {
   }
 }
 
-}  // namespace run_in_child_detail
+}  // namespace detail
 
 // Runs body in a child; the child exits with body's result unless body ends
 // it first.  Stdio buffers are flushed before the fork and before the exit.
@@ -72,7 +74,7 @@ inline child_result run_in_child(const std::function<int()>& body, unsigned limi
   }
   close(out_pipe[1]);
   close(err_pipe[1]);
-  run_in_child_detail::drain(out_pipe[0], err_pipe[0], result);
+  detail::drain(out_pipe[0], err_pipe[0], result);
   int status = 0;
   waitpid(pid, &status, 0);
   if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
@@ -81,3 +83,5 @@ inline child_result run_in_child(const std::function<int()>& body, unsigned limi
         "\nrun_in_child: still running after " + std::to_string(limit_seconds) + " s: ended\n";
   return result;
 }
+
+}  // namespace harness
