@@ -28,18 +28,12 @@ struct router {
   std::size_t pending_end = 0;
   std::size_t unfinished = 0;  // bytes at the end of pending of a line not ended yet
   line_part part = line_part::tags;
-  bool stopped = false;  // the drain after a stop signal ran out of time
 };
 
-// Before a system call that could block: after a stop signal's drain has
-// run out of time, nothing more is opened or written.
-bool out_of_time(router* r) {
-  if (!r->stopped && input_stream_out_of_time()) r->stopped = true;
-  return r->stopped;
-}
-
+// Once a stop signal's drain has run out of time, nothing more is opened
+// or written (here and before every open or write below).
 void write_pending(router* r) {
-  if (out_of_time(r)) return;
+  if (input_stream_out_of_time()) return;
   if (r->pending_end > r->pending_start)
     log_target_write(&r->target, r->data + r->pending_start, r->pending_end - r->pending_start);
   r->pending_start = r->pending_end = 0;
@@ -52,7 +46,7 @@ void write_pending(router* r) {
 // can then never come between its parts.  A line that fills the whole
 // buffer goes out as it is.
 void write_whole_lines(router* r) {
-  if (out_of_time(r)) return;
+  if (input_stream_out_of_time()) return;
   std::size_t hold = r->part == line_part::body ? r->unfinished : 0;
   if (hold == sizeof r->data) hold = 0;
   if (r->pending_end - hold > r->pending_start)
@@ -91,8 +85,8 @@ void enter_log_line(router* r, std::size_t second_separator) {
   std::size_t port_length = second_separator - r->first_separator - 2;
   bool open = log_target_matches(&r->target, vhost, vhost_length, port, port_length);
   if (!open) {
-    if (out_of_time(r)) return;  // the line stays unrouted
-    write_pending(r);            // what is gathered belongs to the file being closed
+    if (input_stream_out_of_time()) return;  // the line stays unrouted
+    write_pending(r);                        // what is gathered belongs to the file being closed
     open = log_target_switch(&r->target, vhost, vhost_length, port, port_length);
   }
   r->pos = second_separator + 2;
@@ -151,7 +145,7 @@ void pass_line(router* r) {
 }
 
 void route_held_bytes(router* r) {
-  while (r->pos < r->end && !r->stopped) {
+  while (r->pos < r->end && !input_stream_out_of_time()) {
     if (r->part == line_part::tags) {
       scan_tags(r);
     } else {
@@ -227,14 +221,14 @@ int log_router_run(int input_fd, const char* extra_ssl_port, log_path_resolver r
   for (;;) {
     route_held_bytes(&r);
     write_whole_lines(&r);  // only a line not ended yet waits for more input
-    if (r.stopped) break;
+    if (input_stream_out_of_time()) break;
     make_room(&r);
     ssize_t n = input_read(input_fd, r.data + r.end, sizeof r.data - r.end);
     if (n <= 0) break;
     follow_log_file(&r);
     r.end += static_cast<std::size_t>(n);
   }
-  if (out_of_time(&r)) {
+  if (input_stream_out_of_time()) {
     report_unrouted(&r, input_fd);
   } else {
     write_pending(&r);  // a last line without its newline

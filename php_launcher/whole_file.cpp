@@ -46,25 +46,35 @@ bool grow(heap_text& buffer, size_t& capacity) {
   return true;
 }
 
-}  // namespace
-
-char* read_whole_stream(FILE* stream, size_t* length) {
+// Fills a new buffer of `capacity` bytes from read_some(at, room), which
+// gives the bytes it put at `at` (at most `room`), 0 at the end or on an
+// error. The buffer doubles whenever a read fills it; one byte is always
+// kept for the terminating NUL.
+template <typename ReadSome>
+char* read_to_end(size_t capacity, size_t* length, ReadSome read_some) {
   if (length != nullptr) *length = 0;
-  size_t capacity = INITIAL_CAPACITY;
   heap_text buffer(static_cast<char*>(malloc(capacity)));
   if (buffer == nullptr) return nullptr;
 
   size_t position = 0;
-  while (!feof(stream)) {
+  for (;;) {
     size_t room = capacity - 1 - position;
-    size_t got = fread(buffer.get() + position, 1, room, stream);
+    size_t got = read_some(buffer.get() + position, room);
     if (got == 0) break;
-    if (got == room && !grow(buffer, capacity)) return nullptr;
     position += got;
+    if (got == room && !grow(buffer, capacity)) return nullptr;
   }
   buffer.get()[position] = '\0';
   if (length != nullptr) *length = position;
   return buffer.release();
+}
+
+}  // namespace
+
+char* read_whole_stream(FILE* stream, size_t* length) {
+  return read_to_end(INITIAL_CAPACITY, length, [stream](char* at, size_t room) -> size_t {
+    return feof(stream) ? 0 : fread(at, 1, room, stream);
+  });
 }
 
 char* read_whole_file(const char* path, size_t* length) {
@@ -75,22 +85,14 @@ char* read_whole_file(const char* path, size_t* length) {
     errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     return nullptr;
   }
-  if (length != nullptr) *length = 0;
   // Room for the whole file, its NUL, and one byte more so that the read
   // that finds the end needs no growth; a file that grew meanwhile doubles.
   size_t capacity = std::max(INITIAL_CAPACITY, static_cast<size_t>(st.st_size) + 2);
-  heap_text buffer(static_cast<char*>(malloc(capacity)));
-  if (buffer == nullptr) return nullptr;
-
-  size_t position = 0;
-  for (;;) {
-    ssize_t got = read(file.fd(), buffer.get() + position, capacity - 1 - position);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    position += static_cast<size_t>(got);
-    if (position == capacity - 1 && !grow(buffer, capacity)) return nullptr;
-  }
-  buffer.get()[position] = '\0';
-  if (length != nullptr) *length = position;
-  return buffer.release();
+  return read_to_end(capacity, length, [&file](char* at, size_t room) -> size_t {
+    for (;;) {
+      ssize_t got = read(file.fd(), at, room);
+      if (got < 0 && errno == EINTR) continue;
+      return got > 0 ? static_cast<size_t>(got) : 0;
+    }
+  });
 }
