@@ -8,13 +8,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "harness/run_in_child.hpp"
+#include "harness/process.hpp"
 #include "harness/sandbox.hpp"
 
 namespace {
 
-using harness::child_result;
-using harness::run_in_child;
+using harness::run;
+using harness::run_result;
 
 struct console_case {
   const char* name;
@@ -29,7 +29,7 @@ class ConsoleSink : public testing::TestWithParam<console_case> {};
 
 TEST_P(ConsoleSink, WritesToTheStreamsOfItsDestination) {
   const console_case& c = GetParam();
-  child_result r = run_in_child([&] {
+  run_result r = run([&] {
     if (c.initialise) diag_log_init(c.destination, LOG_INFO, LOG_USER, 0, nullptr);
     diag_log_write(c.priority, "%s %d", "message", 7);
     return 0;
@@ -57,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<console_case>& info) { return info.param.name; });
 
 TEST(ConsoleSink, VwriteFormatsEachStreamFromItsOwnArguments) {
-  child_result r = run_in_child([] {
+  run_result r = run([] {
     diag_log_write(LOG_ERR, "%s=%d %s", "a", 1, "b");
     diag_log_write(LOG_ERR, "second");
     return 0;
@@ -69,7 +69,7 @@ TEST(ConsoleSink, VwriteFormatsEachStreamFromItsOwnArguments) {
 // The highest severity that a console log configured with `level` writes,
 // with VAREK_LOG_LEVEL set to env_value (or unset when null); -1 for none.
 int console_threshold(int level, const char* env_value) {
-  child_result r = run_in_child([&] {
+  run_result r = run([&] {
     if (env_value != nullptr)
       setenv("VAREK_LOG_LEVEL", env_value, 1);
     else
@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(Threshold, SetLevelAloneChangesTheConsoleThreshold) {
-  child_result r = run_in_child([] {
+  run_result r = run([] {
     diag_log_set_level(LOG_DEBUG);
     diag_log_write(LOG_DEBUG, "debug");
     diag_log_set_level(LOG_ERR);
@@ -130,7 +130,7 @@ TEST(Threshold, SetLevelAloneChangesTheConsoleThreshold) {
 }
 
 TEST(Options, ConsoleInitialisationKeepsTheOptionWord) {
-  child_result r = run_in_child([] {
+  run_result r = run([] {
     if (diag_log_get_options() != LOG_PID) return 1;
     diag_log_init("console", LOG_INFO, LOG_USER, DIAG_LOG_TRACE_ID | LOG_CONS, nullptr);
     return diag_log_get_options() == LOG_PID ? 0 : 2;
@@ -143,16 +143,16 @@ class SyslogMode : public testing::Test {
  protected:
   void SetUp() override {
     if (!box_.ok()) GTEST_SKIP() << box_.why();
-    capture_ = std::make_unique<harness::SyslogCapture>();
+    capture_ = std::make_unique<harness::syslog_capture>();
   }
-  harness::Sandbox box_;
-  std::unique_ptr<harness::SyslogCapture> capture_;
+  harness::sandbox box_;
+  std::unique_ptr<harness::syslog_capture> capture_;
 };
 
 // Starts syslog mode as program "logroute" with the given options, logs
 // `message` at LOG_ERR, and prints "<pid> <VAREK_LOG_TRACE_ID>".
-child_result log_as_logroute(int options, const char* inherited_id, const std::string& message) {
-  return run_in_child([&] {
+run_result log_as_logroute(int options, const char* inherited_id, const std::string& message) {
+  return run([&] {
     program_invocation_short_name = const_cast<char*>("logroute");
     if (inherited_id != nullptr)
       setenv("VAREK_LOG_TRACE_ID", inherited_id, 1);
@@ -167,7 +167,7 @@ child_result log_as_logroute(int options, const char* inherited_id, const std::s
 }
 
 TEST_F(SyslogMode, TraceIdIsMadeFromTheProgramInitialAndPid) {
-  child_result r = log_as_logroute(DIAG_LOG_TRACE_ID, nullptr, "hello");
+  run_result r = log_as_logroute(DIAG_LOG_TRACE_ID, nullptr, "hello");
   ASSERT_EQ(r.exit_status, 0);
   std::string pid = r.out.substr(0, r.out.find(' '));
   EXPECT_EQ(r.out, pid + " L" + pid);
@@ -181,7 +181,7 @@ TEST_F(SyslogMode, TraceIdIsMadeFromTheProgramInitialAndPid) {
 
 TEST_F(SyslogMode, InheritedTraceIdIsCutAndLeftInTheEnvironment) {
   std::string inherited(100, 'x');
-  child_result r = log_as_logroute(DIAG_LOG_TRACE_ID, inherited.c_str(), "hello");
+  run_result r = log_as_logroute(DIAG_LOG_TRACE_ID, inherited.c_str(), "hello");
   ASSERT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.out.substr(r.out.find(' ') + 1), inherited);
   auto records = capture_->drain(std::chrono::seconds(2));
@@ -190,14 +190,14 @@ TEST_F(SyslogMode, InheritedTraceIdIsCutAndLeftInTheEnvironment) {
 }
 
 TEST_F(SyslogMode, EmptyInheritedTraceIdIsReplaced) {
-  child_result r = log_as_logroute(DIAG_LOG_TRACE_ID, "", "hello");
+  run_result r = log_as_logroute(DIAG_LOG_TRACE_ID, "", "hello");
   ASSERT_EQ(r.exit_status, 0);
   std::string pid = r.out.substr(0, r.out.find(' '));
   EXPECT_EQ(r.out, pid + " L" + pid);
 }
 
 TEST_F(SyslogMode, WithoutTheTraceBitMessagesGoUnchanged) {
-  child_result r = log_as_logroute(0, "T1", "plain %s");
+  run_result r = log_as_logroute(0, "T1", "plain %s");
   ASSERT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.out.substr(r.out.find(' ') + 1), "T1");
   auto records = capture_->drain(std::chrono::seconds(2));
@@ -207,7 +207,7 @@ TEST_F(SyslogMode, WithoutTheTraceBitMessagesGoUnchanged) {
 
 TEST_F(SyslogMode, TracedMessageIsCutToItsBuffer) {
   std::string long_message(10000, 'm');
-  child_result r = log_as_logroute(DIAG_LOG_TRACE_ID, "T1", long_message);
+  run_result r = log_as_logroute(DIAG_LOG_TRACE_ID, "T1", long_message);
   ASSERT_EQ(r.exit_status, 0);
   auto records = capture_->drain(std::chrono::seconds(2));
   ASSERT_EQ(records.size(), 1u);
@@ -215,7 +215,7 @@ TEST_F(SyslogMode, TracedMessageIsCutToItsBuffer) {
 }
 
 TEST_F(SyslogMode, MaskFiltersBySeverityOnly) {
-  child_result r = run_in_child([] {
+  run_result r = run([] {
     diag_log_init(nullptr, LOG_WARNING, LOG_USER, 0, "tester");
     diag_log_write(LOG_INFO, "info");
     diag_log_write(LOG_USER | LOG_WARNING, "warning");

@@ -13,14 +13,14 @@
 
 #include "harness/diag_recorder.hpp"
 #include "harness/files.hpp"
-#include "harness/run_in_child.hpp"
+#include "harness/process.hpp"
 #include "harness/sandbox.hpp"
 
 namespace {
 
-using harness::child_result;
 using harness::diag_recorder;
-using harness::run_in_child;
+using harness::run;
+using harness::run_result;
 using harness::temp_tree;
 
 // The known variables and their defaults, by index.
@@ -72,7 +72,7 @@ std::string unknown_name_message(const std::string& name) {
 TEST(ProcessWide, EveryVariableHasItsDefault) {
   temp_tree dir;
   std::string path = dir.write("vrk.conf", "# nothing set\n");
-  child_result r = run_in_child([&] {
+  run_result r = run([&] {
     if (panel_config_load_path(path.c_str()) != 0) return 1;
     for (int i = 0; i <= _MAX_POSSIBLE_VRK_CONF_VAR_NAME; i++)
       std::printf("%s\n", panel_config_get(static_cast<panel_config_var>(i)));
@@ -87,7 +87,7 @@ TEST(ProcessWide, EveryVariableHasItsDefault) {
 TEST(ProcessWide, GetByNameMatchesGetByIndex) {
   temp_tree dir;
   std::string path = dir.write("vrk.conf", "HTTPD_VHOSTS_D /srv/vhosts\nSNI_SUPPORT false\n");
-  child_result r = run_in_child([&] {
+  run_result r = run([&] {
     if (panel_config_load_path(path.c_str()) != 0) return 1;
     for (int i = 0; i < _MAX_POSSIBLE_VRK_CONF_VAR_NAME; i++)
       if (panel_config_get_by_name(EXPECTED_DEFAULTS[i][0]) !=
@@ -117,7 +117,7 @@ TEST(ProcessWide, GetByNameOfUnknownNamesLogsAndReturnsNull) {
       {nullptr, nullptr},
   };
   for (const by_name_case& c : cases) {
-    child_result r = run_in_child([&] {
+    run_result r = run([&] {
       diag_recorder log;
       if (panel_config_load_path(path.c_str()) != 0) return 1;
       const char* value = panel_config_get_by_name(c.name);
@@ -136,7 +136,7 @@ TEST(ProcessWide, GetByNameOfUnknownNamesLogsAndReturnsNull) {
 TEST(ProcessWide, FileValuesAreCachedAndUnsetOnesAreNot) {
   temp_tree dir;
   std::string path = dir.write("vrk.conf", "HTTPD_LOG_D /var/log/httpd\nhttpd_service x\n");
-  child_result r = run_in_child([&] {
+  run_result r = run([&] {
     if (panel_config_load_path(path.c_str()) != 0) return 1;
     const char* cached = panel_config_cached(HTTPD_LOG_D);
     if (cached == nullptr || std::strcmp(cached, "/var/log/httpd") != 0) return 2;
@@ -151,7 +151,7 @@ TEST(ProcessWide, FileValuesAreCachedAndUnsetOnesAreNot) {
 }
 
 TEST(ProcessWide, IndexesOutsideTheTableGiveNull) {
-  child_result r = run_in_child([] {
+  run_result r = run([] {
     const panel_config_var outside[] = {static_cast<panel_config_var>(-1),
                                         static_cast<panel_config_var>(31),
                                         static_cast<panel_config_var>(1000)};
@@ -167,7 +167,7 @@ TEST(ProcessWide, FailedLoadIsRetriedAndTheFirstSuccessStays) {
   std::string missing = dir.root() + "/missing.conf";
   std::string first = dir.write("first.conf", "HTTPD_LOG_D /first\n");
   std::string second = dir.write("second.conf", "HTTPD_LOG_D /second\n");
-  child_result r = run_in_child([&] {
+  run_result r = run([&] {
     diag_recorder log;
     for (const std::string* path : {&missing, &missing, &first, &second})
       std::printf("%d ", panel_config_load_path(path->c_str()));
@@ -183,9 +183,9 @@ TEST(ProcessWide, FailedLoadIsRetriedAndTheFirstSuccessStays) {
 
 // The fixed path, inside a sandbox so that the host's file is never read.
 TEST(FixedPath, MissingFileGivesDefaultsAndIsTriedAgainUntilItAppears) {
-  harness::Sandbox box;
+  harness::sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
-  child_result r = run_in_child([] {
+  run_result r = run([] {
     diag_recorder log;
     std::printf("%s|", panel_config_get(HTTPD_VHOSTS_D));
     std::printf("%s|", panel_config_get(HTTPD_VHOSTS_D));
@@ -203,10 +203,10 @@ TEST(FixedPath, MissingFileGivesDefaultsAndIsTriedAgainUntilItAppears) {
 }
 
 TEST(FixedPath, LoadReadsTheFixedFile) {
-  harness::Sandbox box;
+  harness::sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
   box.write_file("/etc/vrk/vrk.conf", "HTTPD_LOG_D\t/var/log/httpd   # inline\r\n");
-  child_result r = run_in_child([] {
+  run_result r = run([] {
     diag_recorder log;
     int loaded = panel_config_load();
     std::printf("%d %s|", loaded, panel_config_get_by_name("HTTPD_LOG_D"));

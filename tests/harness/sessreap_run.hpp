@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "harness/files.hpp"
+#include "harness/process.hpp"
 #include "harness/sandbox.hpp"
 
 namespace harness {
@@ -23,8 +24,9 @@ inline std::vector<std::string> frozen_clock_env(time_t now) {
           "NO_FAKE_STAT=1", "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"};
 }
 
-inline harness::RunResult sessreap(const std::vector<std::string>& args,
-                                   std::vector<std::string> env = {}, const std::string& cwd = "") {
+inline harness::run_result sessreap(const std::vector<std::string>& args,
+                                    std::vector<std::string> env = {},
+                                    const std::string& cwd = "") {
   std::vector<std::string> argv{SESSREAP_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
   return harness::run(argv, {.env = std::move(env), .cwd = cwd});
