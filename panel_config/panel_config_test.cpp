@@ -15,6 +15,7 @@
 #include "harness/files.hpp"
 #include "harness/process.hpp"
 #include "harness/sandbox.hpp"
+#include "panel_config/panel_config_known.hpp"
 
 namespace {
 
@@ -22,41 +23,6 @@ using harness::diag_recorder;
 using harness::run;
 using harness::run_result;
 using harness::temp_tree;
-
-// The known variables and their defaults, by index.
-const char* const EXPECTED_DEFAULTS[][2] = {
-    {"_MIN_POSSIBLE_VRK_CONF_VAR_NAME", "_MIN_POSSIBLE_VRK_CONF_VAR_VALUE"},
-    {"VAREK_MAILNAMES_D", "/var/qmail/mailnames"},
-    {"RBLSMTPD", "/usr/sbin/rblsmtpd"},
-    {"CLIENT_PHP_BIN", "/opt/vrk/bin/php-cli"},
-    {"LIB_CRYPTO_PATH", "/lib/libcrypto.so"},
-    {"LIB_SSL_PATH", "/lib/libssl.so"},
-    {"AWSTATS_DOC_D", "/usr/share/awstats"},
-    {"AWSTATS_TOOLS_D", "/usr/share/awstats/tools"},
-    {"AWSTATS_BIN_D", "/usr/lib/cgi-bin"},
-    {"AWSTATS_ETC_D", "/etc/awstats"},
-    {"MAILMAN_VAR_D", "/var/lib/mailman"},
-    {"MAILMAN_ROOT_D", "/usr/lib/mailman"},
-    {"PGSQL_DATA_D", "/var/lib/postgresql/12/main"},
-    {"PGSQL_BIN_D", "/usr/lib/postgresql/12/bin"},
-    {"MYSQL_BIN_D", "/usr/bin"},
-    {"MYSQL_VAR_D", "/var/lib/mysql"},
-    {"WEB_STAT", "/usr/bin/webalizer"},
-    {"DUMP_D", "/var/lib/vrk/dumps"},
-    {"DUMP_TMP_D", "/tmp"},
-    {"NAMED_RUN_ROOT_D", "/var/named/run-root"},
-    {"HTTPD_BIN", "/usr/sbin/apache2"},
-    {"HTTPD_SERVICE", "apache2"},
-    {"HTTPD_LOG_D", "/var/log/apache2"},
-    {"HTTPD_INCLUDE_D", "/etc/apache2/conf-enabled"},
-    {"HTTPD_CONF_D", "/etc/apache2"},
-    {"HTTPD_VHOSTS_D", "/var/www/vhosts"},
-    {"MYSQL_SOCKET", "/var/run/mysqld/mysqld.sock"},
-    {"SA_MAX_MAIL_SIZE", "256000"},
-    {"SNI_SUPPORT", "true"},
-    {"PRODUCT_ROOT_D", "/opt/vrk"},
-    {"_MAX_POSSIBLE_VRK_CONF_VAR_NAME", "_MAX_POSSIBLE_VRK_CONF_VAR_VALUE"},
-};
 
 // Prints what the sink recorded, one "<priority> <text>" per message.
 void print_logged(const diag_recorder& log) {
@@ -80,7 +46,7 @@ TEST(ProcessWide, EveryVariableHasItsDefault) {
   });
   ASSERT_EQ(r.exit_status, 0);
   std::string expected;
-  for (const auto& [name, value] : EXPECTED_DEFAULTS) expected += std::string(value) + "\n";
+  for (const auto& known : PANEL_CONFIG_KNOWN) expected += std::string(known.default_value) + "\n";
   EXPECT_EQ(r.out, expected);
 }
 
@@ -90,7 +56,7 @@ TEST(ProcessWide, GetByNameMatchesGetByIndex) {
   run_result r = run([&] {
     if (panel_config_load_path(path.c_str()) != 0) return 1;
     for (int i = 0; i < _MAX_POSSIBLE_VRK_CONF_VAR_NAME; i++)
-      if (panel_config_get_by_name(EXPECTED_DEFAULTS[i][0]) !=
+      if (panel_config_get_by_name(PANEL_CONFIG_KNOWN[i].name) !=
           panel_config_get(static_cast<panel_config_var>(i)))
         return 10 + i;
     return 0;
