@@ -10,6 +10,7 @@
 
 #include "harness/process.hpp"
 #include "harness/sandbox.hpp"
+#include "harness/syslog_capture.hpp"
 
 namespace {
 

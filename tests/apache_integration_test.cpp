@@ -20,6 +20,7 @@
 #include "harness/loopback.hpp"
 #include "harness/process.hpp"
 #include "harness/sandbox.hpp"
+#include "harness/syslog_capture.hpp"
 #include "harness/wait.hpp"
 
 namespace {

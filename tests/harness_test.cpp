@@ -9,6 +9,7 @@
 
 #include "harness/process.hpp"
 #include "harness/sandbox.hpp"
+#include "harness/syslog_capture.hpp"
 #include "harness/wait.hpp"
 
 namespace {

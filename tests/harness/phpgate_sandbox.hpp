@@ -14,6 +14,7 @@
 #include "harness/php_registry.hpp"
 #include "harness/process.hpp"
 #include "harness/sandbox.hpp"
+#include "harness/syslog_capture.hpp"
 
 namespace harness {
 

@@ -2,7 +2,7 @@
 // paths ("/etc/vrk/...", "/var/www/...", "/dev/log", "/proc") inside a private
 // mount namespace, so the host's own files are never touched.
 //
-// Typical use in a test (run() is process.hpp's):
+// Typical use in a test (with process.hpp and syslog_capture.hpp):
 //
 //   harness::sandbox box;                       // private /tmp, /etc, /var, /dev
 //   if (!box.ok()) GTEST_SKIP() << box.why();    // not root, no namespaces, ...
@@ -21,7 +21,6 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,35 +60,6 @@ class sandbox {
   std::string why_;
   std::vector<std::string> mounts_;  // in mounting order
 };
-
-// One datagram received on /dev/log, as glibc's syslog formats it:
-// "<PRI>Mmm dd hh:mm:ss IDENT[PID]: MESSAGE".
-struct syslog_record {
-  int priority = -1;  // facility | severity, as sent
-  std::string ident;
-  pid_t pid = 0;  // 0 when the sender did not ask for LOG_PID
-  std::string message;
-  std::string raw;  // the whole datagram
-};
-
-// Binds an AF_UNIX datagram socket at /dev/log (which must be inside a
-// sandbox) and reads back what programs send there.
-class syslog_capture {
- public:
-  syslog_capture();
-  ~syslog_capture();
-  syslog_capture(const syslog_capture&) = delete;
-  syslog_capture& operator=(const syslog_capture&) = delete;
-
-  // Every datagram received so far, in arrival order; waits up to `wait`
-  // for the first one if none is queued yet.
-  std::vector<syslog_record> drain(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
-
- private:
-  int fd_ = -1;
-};
-
-syslog_record parse_syslog_datagram(const std::string& raw);
 
 // Directory of the shared test data (JSON corpus, ...), or nullopt when the
 // checkout has none; tests that need it skip.

@@ -1,4 +1,6 @@
 // A real syslog socket at /dev/log, read back by the test.
+#include "harness/syslog_capture.hpp"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -7,8 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
-
-#include "harness/sandbox.hpp"
 
 namespace harness {
 
