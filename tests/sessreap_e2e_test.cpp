@@ -41,7 +41,7 @@ std::string without_readlink_warnings(const std::string& err) {
 // A directory name no other test process uses at the same time.
 std::string own_dir(const std::string& base) { return base + "-" + std::to_string(getpid()); }
 
-struct CommandLineCase {
+struct command_line_case {
   std::vector<std::string> args;
   int status;
   std::string out;
@@ -66,7 +66,7 @@ class Sessreap : public ::testing::Test {
 };
 
 TEST_F(Sessreap, CommandLineRules) {
-  const CommandLineCase cases[] = {
+  const command_line_case cases[] = {
       {{}, 1, "", NOT_ENOUGH},
       {{"/tmp/sess"}, 1, "", NOT_ENOUGH},
       {{"-v", "/tmp/sess"}, 1, "", NOT_ENOUGH},
