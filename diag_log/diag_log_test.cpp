@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <string>
 
@@ -26,36 +25,33 @@ struct console_case {
   bool to_stdout;
 };
 
-class ConsoleSink : public testing::TestWithParam<console_case> {};
+// The whole priority is compared: facility bits keep a warning off the console.
+const console_case CONSOLE_CASES[] = {
+    {"DefaultsError", false, nullptr, LOG_ERR, true, true},
+    {"DefaultsInfo", false, nullptr, LOG_INFO, true, true},
+    {"DefaultsDebugIsAboveThreshold", false, nullptr, LOG_DEBUG, false, false},
+    {"DefaultsFacilityWarning", false, nullptr, LOG_USER | LOG_WARNING, false, false},
+    {"Console", true, "console", LOG_ERR, true, true},
+    {"ConsoleMixedCase", true, "CoNsOlE", LOG_ERR, true, true},
+    {"Stderr", true, "stderr", LOG_ERR, true, false},
+    {"StderrUpperCase", true, "STDERR", LOG_WARNING, true, false},
+    {"OtherName", true, "stdout", LOG_ERR, false, false},
+    {"EmptyName", true, "", LOG_EMERG, false, false},
+};
 
-TEST_P(ConsoleSink, WritesToTheStreamsOfItsDestination) {
-  const console_case& c = GetParam();
-  run_result r = run([&] {
-    if (c.initialise) diag_log_init(c.destination, LOG_INFO, LOG_USER, 0, nullptr);
-    diag_log_write(c.priority, "%s %d", "message", 7);
-    return 0;
-  });
-  ASSERT_EQ(r.exit_status, 0);
-  EXPECT_EQ(r.err, c.to_stderr ? "message 7\n" : "");
-  EXPECT_EQ(r.out, c.to_stdout ? "message 7\n" : "");
+TEST(ConsoleSink, WritesToTheStreamsOfItsDestination) {
+  for (const console_case& c : CONSOLE_CASES) {
+    SCOPED_TRACE(c.name);
+    run_result r = run([&] {
+      if (c.initialise) diag_log_init(c.destination, LOG_INFO, LOG_USER, 0, nullptr);
+      diag_log_write(c.priority, "%s %d", "message", 7);
+      return 0;
+    });
+    ASSERT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, c.to_stderr ? "message 7\n" : "");
+    EXPECT_EQ(r.out, c.to_stdout ? "message 7\n" : "");
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Destinations, ConsoleSink,
-    testing::Values(console_case{"DefaultsError", false, nullptr, LOG_ERR, true, true},
-                    console_case{"DefaultsInfo", false, nullptr, LOG_INFO, true, true},
-                    console_case{"DefaultsDebugIsAboveThreshold", false, nullptr, LOG_DEBUG, false,
-                                 false},
-                    // The whole priority is compared: facility bits keep it off the console.
-                    console_case{"DefaultsFacilityWarning", false, nullptr, LOG_USER | LOG_WARNING,
-                                 false, false},
-                    console_case{"Console", true, "console", LOG_ERR, true, true},
-                    console_case{"ConsoleMixedCase", true, "CoNsOlE", LOG_ERR, true, true},
-                    console_case{"Stderr", true, "stderr", LOG_ERR, true, false},
-                    console_case{"StderrUpperCase", true, "STDERR", LOG_WARNING, true, false},
-                    console_case{"OtherName", true, "stdout", LOG_ERR, false, false},
-                    console_case{"EmptyName", true, "", LOG_EMERG, false, false}),
-    [](const testing::TestParamInfo<console_case>& info) { return info.param.name; });
 
 TEST(ConsoleSink, VwriteFormatsEachStreamFromItsOwnArguments) {
   run_result r = run([] {
@@ -89,34 +85,26 @@ struct threshold_case {
   int expected;
 };
 
-class Threshold : public testing::TestWithParam<threshold_case> {};
-
-TEST_P(Threshold, EnvironmentCanOnlyRaiseIt) {
-  const threshold_case& c = GetParam();
-  EXPECT_EQ(console_threshold(c.level, c.env_value), c.expected)
-      << "level " << c.level << ", VAREK_LOG_LEVEL " << (c.env_value ? c.env_value : "unset");
-}
-
 constexpr int FROM_ENV = DIAG_LOG_LEVEL_FROM_ENV;
 
-INSTANTIATE_TEST_SUITE_P(
-    Levels, Threshold,
-    testing::Values(threshold_case{3, nullptr, 3}, threshold_case{0, nullptr, 0},
-                    threshold_case{7, nullptr, 7}, threshold_case{3 | FROM_ENV, "5", 5},
-                    threshold_case{3 | FROM_ENV, "2", 3}, threshold_case{3 | FROM_ENV, "8", 3},
-                    threshold_case{3 | FROM_ENV, "55", 3}, threshold_case{3 | FROM_ENV, "", 3},
-                    threshold_case{3 | FROM_ENV, "5 ", 3}, threshold_case{0 | FROM_ENV, "7", 7},
-                    // Without the bit the variable is not read.
-                    threshold_case{3, "7", 3},
-                    // Only bits 0 to 2 give the threshold.
-                    threshold_case{0x10 | 2, nullptr, 2}),
-    [](const testing::TestParamInfo<threshold_case>& info) {
-      std::string env = info.param.env_value == nullptr ? "Unset" : info.param.env_value;
-      for (char& c : env)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-      return "Level" + std::to_string(info.param.level) + "Env" + env + "_" +
-             std::to_string(info.index);
-    });
+TEST(Threshold, EnvironmentCanOnlyRaiseIt) {
+  for (const threshold_case& c : {threshold_case{3, nullptr, 3},
+                                  {0, nullptr, 0},
+                                  {7, nullptr, 7},
+                                  {3 | FROM_ENV, "5", 5},
+                                  {3 | FROM_ENV, "2", 3},
+                                  {3 | FROM_ENV, "8", 3},
+                                  {3 | FROM_ENV, "55", 3},
+                                  {3 | FROM_ENV, "", 3},
+                                  {3 | FROM_ENV, "5 ", 3},
+                                  {0 | FROM_ENV, "7", 7},
+                                  // Without the bit the variable is not read.
+                                  {3, "7", 3},
+                                  // Only bits 0 to 2 give the threshold.
+                                  {0x10 | 2, nullptr, 2}})
+    EXPECT_EQ(console_threshold(c.level, c.env_value), c.expected)
+        << "level " << c.level << ", VAREK_LOG_LEVEL " << (c.env_value ? c.env_value : "unset");
+}
 
 TEST(Threshold, SetLevelAloneChangesTheConsoleThreshold) {
   run_result r = run([] {
