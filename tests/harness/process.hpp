@@ -25,7 +25,7 @@
 namespace harness {
 
 struct run_options {
-  std::vector<std::string> env = {};  // a program's whole environment, "NAME=value"
+  std::vector<std::string> env = {};  // a program's whole environment (none when empty)
   // Standard input: this text, in the pipe before the child starts as far as
   // the pipe holds it, then what send() adds; finish() ends it.
   std::string input = {};
