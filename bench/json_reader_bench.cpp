@@ -19,7 +19,7 @@ namespace {
 constexpr size_t TARGET_SIZE = 8u << 20;  // about 8 MiB per document
 
 // Small deterministic generator, so that every run reads the same bytes.
-struct Lcg {
+struct lcg {
   uint64_t state = 0x9E3779B97F4A7C15ull;
   uint32_t next() {
     state = state * 6364136223846793005ull + 1442695040888963407ull;
@@ -27,7 +27,7 @@ struct Lcg {
   }
 };
 
-std::string path_like(Lcg& rng, bool escapes) {
+std::string path_like(lcg& rng, bool escapes) {
   static const char* const parts[] = {"opt", "vrk",     "php", "8.2", "bin",
                                       "etc", "php-cgi", "var", "www", "vhosts"};
   std::string s;
@@ -40,45 +40,48 @@ std::string path_like(Lcg& rng, bool escapes) {
   return s;
 }
 
+// `open`, then what `item` gives, separated by `separator`, until the
+// document reaches TARGET_SIZE, then `close`.
+template <typename Item>
+std::string document(const char* open, const char* separator, Item item, const char* close) {
+  std::string doc = open;
+  for (bool first = true; doc.size() < TARGET_SIZE; first = false) {
+    if (!first) doc += separator;
+    doc += item();
+  }
+  return doc + close;
+}
+
 // A registry-like document: an array of handler objects with strings, integers,
 // reals, literals and a nested array.
 std::string mixed_document() {
-  Lcg rng;
-  std::string doc = "{\"default\": \"php82\", \"handlers\": [\n";
-  bool first = true;
-  while (doc.size() < TARGET_SIZE) {
-    if (!first) doc += ",\n";
-    first = false;
-    doc += "  {\"id\": \"php" + std::to_string(rng.next() % 100) + "\", ";
-    doc += "\"displayname\": \"PHP " + std::to_string(rng.next() % 9) + "." +
-           std::to_string(rng.next() % 9) + "\", ";
-    doc += "\"path\": \"" + path_like(rng, true) + "\", ";
-    doc += "\"phpini\": \"" + path_like(rng, false) + "\", ";
-    doc += "\"version\": " + std::to_string(rng.next()) + ", ";
-    doc += "\"load\": -" + std::to_string(rng.next() % 1000) + "." +
-           std::to_string(rng.next() % 1000) + "e-3, ";
-    doc += "\"enabled\": " + std::string(rng.next() % 2 ? "true" : "false") + ", ";
-    doc += "\"custom\": null, ";
-    doc += "\"ports\": [" + std::to_string(rng.next() % 65536) + ", " +
-           std::to_string(rng.next() % 65536) + ", []]}";
-  }
-  doc += "\n]}\n";
-  return doc;
+  lcg rng;
+  return document(
+      "{\"default\": \"php82\", \"handlers\": [\n", ",\n",
+      [&rng] {
+        std::string h = "  {\"id\": \"php" + std::to_string(rng.next() % 100) + "\", ";
+        h += "\"displayname\": \"PHP " + std::to_string(rng.next() % 9) + "." +
+             std::to_string(rng.next() % 9) + "\", ";
+        h += "\"path\": \"" + path_like(rng, true) + "\", ";
+        h += "\"phpini\": \"" + path_like(rng, false) + "\", ";
+        h += "\"version\": " + std::to_string(rng.next()) + ", ";
+        h += "\"load\": -" + std::to_string(rng.next() % 1000) + "." +
+             std::to_string(rng.next() % 1000) + "e-3, ";
+        h += "\"enabled\": " + std::string(rng.next() % 2 ? "true" : "false") + ", ";
+        h += "\"custom\": null, ";
+        h += "\"ports\": [" + std::to_string(rng.next() % 65536) + ", " +
+             std::to_string(rng.next() % 65536) + ", []]}";
+        return h;
+      },
+      "\n]}\n");
 }
 
 // An array of strings only; with `escapes`, most strings hold escapes, so the
 // reader has to move bytes.
 std::string string_document(bool escapes) {
-  Lcg rng;
-  std::string doc = "[";
-  bool first = true;
-  while (doc.size() < TARGET_SIZE) {
-    if (!first) doc += ", ";
-    first = false;
-    doc += "\"" + path_like(rng, escapes) + "\"";
-  }
-  doc += "]";
-  return doc;
+  lcg rng;
+  return document(
+      "[", ", ", [&] { return "\"" + path_like(rng, escapes) + "\""; }, "]");
 }
 
 // Runs `body` over a fresh copy of `doc` per iteration and reports bytes/s.

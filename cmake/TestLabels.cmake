@@ -28,3 +28,25 @@ function(varek_unit_test module)
     GTest::gtest_main)
   varek_discover_tests(${module}_test LABELS unit ${module})
 endfunction()
+
+# varek_e2e_test(<name> <source>... [USES <MACRO>=<target>...] [LIBRARIES <library>...]
+#                LABELS <label>... [PROPERTIES <name> <value>...])
+# An end-to-end test program, <name>, built from the sources and linked with
+# the harness (e2e_harness), the libraries given and GoogleTest's main. Each
+# <MACRO> is defined as the path of the built <target>, which is built first,
+# and VAREK_SOURCE_DIR as the checkout. Its cases are registered one by one,
+# each with every label and property given.
+function(varek_e2e_test name)
+  cmake_parse_arguments(ARG "" "" "USES;LIBRARIES;LABELS;PROPERTIES" ${ARGN})
+  add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE e2e_harness ${ARG_LIBRARIES} GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE VAREK_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  foreach(use ${ARG_USES})
+    string(REPLACE "=" ";" use ${use})
+    list(GET use 0 macro)
+    list(GET use 1 target)
+    target_compile_definitions(${name} PRIVATE ${macro}="$<TARGET_FILE:${target}>")
+    add_dependencies(${name} ${target})
+  endforeach()
+  varek_discover_tests(${name} LABELS ${ARG_LABELS} PROPERTIES ${ARG_PROPERTIES})
+endfunction()

@@ -7,12 +7,12 @@
 #include <string>
 
 #include "diag_log/diag_log.hpp"
-#include "harness/run_in_child.hpp"
+#include "harness/process.hpp"
 
 namespace {
 
-using harness::child_result;
-using harness::run_in_child;
+using harness::run;
+using harness::run_result;
 
 struct exit_case {
   const char* name;
@@ -54,7 +54,7 @@ class ErrorExit : public testing::TestWithParam<exit_case> {};
 
 TEST_P(ErrorExit, PrintsOnBothStreamsAndEndsWithStatus) {
   const exit_case& c = GetParam();
-  child_result r = run_in_child([&] {
+  run_result r = run([&] {
     diag_program_path = c.program_path;
     errno = c.error;
     diag_error_exit(c.status, "%s", c.message.c_str());
@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ErrorExit, testing::ValuesIn(exit_cases()),
                          });
 
 TEST(ErrorExit, ProgramPathIsNotChanged) {
-  child_result r = run_in_child([] {
+  run_result r = run([] {
     char path[] = "/usr/bin/tool/";
     diag_program_path = path;
     errno = 0;
@@ -84,7 +84,7 @@ TEST(ErrorExit, ProgramPathIsNotChanged) {
 }
 
 TEST(ErrorExit, FormatsItsArguments) {
-  child_result r = run_in_child([] {
+  run_result r = run([] {
     diag_program_path = "logroute";
     errno = ENOMEM;
     diag_error_exit(1, "Cannot allocate memory: %s", std::strerror(ENOMEM));
@@ -98,7 +98,7 @@ TEST(ErrorExit, FormatsItsArguments) {
 }
 
 TEST(PrintMessage, ReturnsZeroOrEndsTheProcess) {
-  child_result r = run_in_child([] {
+  run_result r = run([] {
     diag_program_path = "/x/prog";
     if (diag_print_message("kept", 0) != 0) return 98;
     diag_print_message("gone", 4);

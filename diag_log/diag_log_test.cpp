@@ -4,17 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <string>
 
-#include "harness/run_in_child.hpp"
+#include "harness/process.hpp"
 #include "harness/sandbox.hpp"
+#include "harness/syslog_capture.hpp"
 
 namespace {
 
-using harness::child_result;
-using harness::run_in_child;
+using harness::run;
+using harness::run_result;
 
 struct console_case {
   const char* name;
@@ -25,39 +25,36 @@ struct console_case {
   bool to_stdout;
 };
 
-class ConsoleSink : public testing::TestWithParam<console_case> {};
+// The whole priority is compared: facility bits keep a warning off the console.
+const console_case CONSOLE_CASES[] = {
+    {"DefaultsError", false, nullptr, LOG_ERR, true, true},
+    {"DefaultsInfo", false, nullptr, LOG_INFO, true, true},
+    {"DefaultsDebugIsAboveThreshold", false, nullptr, LOG_DEBUG, false, false},
+    {"DefaultsFacilityWarning", false, nullptr, LOG_USER | LOG_WARNING, false, false},
+    {"Console", true, "console", LOG_ERR, true, true},
+    {"ConsoleMixedCase", true, "CoNsOlE", LOG_ERR, true, true},
+    {"Stderr", true, "stderr", LOG_ERR, true, false},
+    {"StderrUpperCase", true, "STDERR", LOG_WARNING, true, false},
+    {"OtherName", true, "stdout", LOG_ERR, false, false},
+    {"EmptyName", true, "", LOG_EMERG, false, false},
+};
 
-TEST_P(ConsoleSink, WritesToTheStreamsOfItsDestination) {
-  const console_case& c = GetParam();
-  child_result r = run_in_child([&] {
-    if (c.initialise) diag_log_init(c.destination, LOG_INFO, LOG_USER, 0, nullptr);
-    diag_log_write(c.priority, "%s %d", "message", 7);
-    return 0;
-  });
-  ASSERT_EQ(r.exit_status, 0);
-  EXPECT_EQ(r.err, c.to_stderr ? "message 7\n" : "");
-  EXPECT_EQ(r.out, c.to_stdout ? "message 7\n" : "");
+TEST(ConsoleSink, WritesToTheStreamsOfItsDestination) {
+  for (const console_case& c : CONSOLE_CASES) {
+    SCOPED_TRACE(c.name);
+    run_result r = run([&] {
+      if (c.initialise) diag_log_init(c.destination, LOG_INFO, LOG_USER, 0, nullptr);
+      diag_log_write(c.priority, "%s %d", "message", 7);
+      return 0;
+    });
+    ASSERT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, c.to_stderr ? "message 7\n" : "");
+    EXPECT_EQ(r.out, c.to_stdout ? "message 7\n" : "");
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Destinations, ConsoleSink,
-    testing::Values(console_case{"DefaultsError", false, nullptr, LOG_ERR, true, true},
-                    console_case{"DefaultsInfo", false, nullptr, LOG_INFO, true, true},
-                    console_case{"DefaultsDebugIsAboveThreshold", false, nullptr, LOG_DEBUG, false,
-                                 false},
-                    // The whole priority is compared: facility bits keep it off the console.
-                    console_case{"DefaultsFacilityWarning", false, nullptr, LOG_USER | LOG_WARNING,
-                                 false, false},
-                    console_case{"Console", true, "console", LOG_ERR, true, true},
-                    console_case{"ConsoleMixedCase", true, "CoNsOlE", LOG_ERR, true, true},
-                    console_case{"Stderr", true, "stderr", LOG_ERR, true, false},
-                    console_case{"StderrUpperCase", true, "STDERR", LOG_WARNING, true, false},
-                    console_case{"OtherName", true, "stdout", LOG_ERR, false, false},
-                    console_case{"EmptyName", true, "", LOG_EMERG, false, false}),
-    [](const testing::TestParamInfo<console_case>& info) { return info.param.name; });
-
 TEST(ConsoleSink, VwriteFormatsEachStreamFromItsOwnArguments) {
-  child_result r = run_in_child([] {
+  run_result r = run([] {
     diag_log_write(LOG_ERR, "%s=%d %s", "a", 1, "b");
     diag_log_write(LOG_ERR, "second");
     return 0;
@@ -69,7 +66,7 @@ TEST(ConsoleSink, VwriteFormatsEachStreamFromItsOwnArguments) {
 // The highest severity that a console log configured with `level` writes,
 // with VAREK_LOG_LEVEL set to env_value (or unset when null); -1 for none.
 int console_threshold(int level, const char* env_value) {
-  child_result r = run_in_child([&] {
+  run_result r = run([&] {
     if (env_value != nullptr)
       setenv("VAREK_LOG_LEVEL", env_value, 1);
     else
@@ -88,37 +85,29 @@ struct threshold_case {
   int expected;
 };
 
-class Threshold : public testing::TestWithParam<threshold_case> {};
-
-TEST_P(Threshold, EnvironmentCanOnlyRaiseIt) {
-  const threshold_case& c = GetParam();
-  EXPECT_EQ(console_threshold(c.level, c.env_value), c.expected)
-      << "level " << c.level << ", VAREK_LOG_LEVEL " << (c.env_value ? c.env_value : "unset");
-}
-
 constexpr int FROM_ENV = DIAG_LOG_LEVEL_FROM_ENV;
 
-INSTANTIATE_TEST_SUITE_P(
-    Levels, Threshold,
-    testing::Values(threshold_case{3, nullptr, 3}, threshold_case{0, nullptr, 0},
-                    threshold_case{7, nullptr, 7}, threshold_case{3 | FROM_ENV, "5", 5},
-                    threshold_case{3 | FROM_ENV, "2", 3}, threshold_case{3 | FROM_ENV, "8", 3},
-                    threshold_case{3 | FROM_ENV, "55", 3}, threshold_case{3 | FROM_ENV, "", 3},
-                    threshold_case{3 | FROM_ENV, "5 ", 3}, threshold_case{0 | FROM_ENV, "7", 7},
-                    // Without the bit the variable is not read.
-                    threshold_case{3, "7", 3},
-                    // Only bits 0 to 2 give the threshold.
-                    threshold_case{0x10 | 2, nullptr, 2}),
-    [](const testing::TestParamInfo<threshold_case>& info) {
-      std::string env = info.param.env_value == nullptr ? "Unset" : info.param.env_value;
-      for (char& c : env)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-      return "Level" + std::to_string(info.param.level) + "Env" + env + "_" +
-             std::to_string(info.index);
-    });
+TEST(Threshold, EnvironmentCanOnlyRaiseIt) {
+  for (const threshold_case& c : {threshold_case{3, nullptr, 3},
+                                  {0, nullptr, 0},
+                                  {7, nullptr, 7},
+                                  {3 | FROM_ENV, "5", 5},
+                                  {3 | FROM_ENV, "2", 3},
+                                  {3 | FROM_ENV, "8", 3},
+                                  {3 | FROM_ENV, "55", 3},
+                                  {3 | FROM_ENV, "", 3},
+                                  {3 | FROM_ENV, "5 ", 3},
+                                  {0 | FROM_ENV, "7", 7},
+                                  // Without the bit the variable is not read.
+                                  {3, "7", 3},
+                                  // Only bits 0 to 2 give the threshold.
+                                  {0x10 | 2, nullptr, 2}})
+    EXPECT_EQ(console_threshold(c.level, c.env_value), c.expected)
+        << "level " << c.level << ", VAREK_LOG_LEVEL " << (c.env_value ? c.env_value : "unset");
+}
 
 TEST(Threshold, SetLevelAloneChangesTheConsoleThreshold) {
-  child_result r = run_in_child([] {
+  run_result r = run([] {
     diag_log_set_level(LOG_DEBUG);
     diag_log_write(LOG_DEBUG, "debug");
     diag_log_set_level(LOG_ERR);
@@ -130,7 +119,7 @@ TEST(Threshold, SetLevelAloneChangesTheConsoleThreshold) {
 }
 
 TEST(Options, ConsoleInitialisationKeepsTheOptionWord) {
-  child_result r = run_in_child([] {
+  run_result r = run([] {
     if (diag_log_get_options() != LOG_PID) return 1;
     diag_log_init("console", LOG_INFO, LOG_USER, DIAG_LOG_TRACE_ID | LOG_CONS, nullptr);
     return diag_log_get_options() == LOG_PID ? 0 : 2;
@@ -143,16 +132,16 @@ class SyslogMode : public testing::Test {
  protected:
   void SetUp() override {
     if (!box_.ok()) GTEST_SKIP() << box_.why();
-    capture_ = std::make_unique<harness::SyslogCapture>();
+    capture_ = std::make_unique<harness::syslog_capture>();
   }
-  harness::Sandbox box_;
-  std::unique_ptr<harness::SyslogCapture> capture_;
+  harness::sandbox box_;
+  std::unique_ptr<harness::syslog_capture> capture_;
 };
 
 // Starts syslog mode as program "logroute" with the given options, logs
 // `message` at LOG_ERR, and prints "<pid> <VAREK_LOG_TRACE_ID>".
-child_result log_as_logroute(int options, const char* inherited_id, const std::string& message) {
-  return run_in_child([&] {
+run_result log_as_logroute(int options, const char* inherited_id, const std::string& message) {
+  return run([&] {
     program_invocation_short_name = const_cast<char*>("logroute");
     if (inherited_id != nullptr)
       setenv("VAREK_LOG_TRACE_ID", inherited_id, 1);
@@ -167,7 +156,7 @@ child_result log_as_logroute(int options, const char* inherited_id, const std::s
 }
 
 TEST_F(SyslogMode, TraceIdIsMadeFromTheProgramInitialAndPid) {
-  child_result r = log_as_logroute(DIAG_LOG_TRACE_ID, nullptr, "hello");
+  run_result r = log_as_logroute(DIAG_LOG_TRACE_ID, nullptr, "hello");
   ASSERT_EQ(r.exit_status, 0);
   std::string pid = r.out.substr(0, r.out.find(' '));
   EXPECT_EQ(r.out, pid + " L" + pid);
@@ -181,7 +170,7 @@ TEST_F(SyslogMode, TraceIdIsMadeFromTheProgramInitialAndPid) {
 
 TEST_F(SyslogMode, InheritedTraceIdIsCutAndLeftInTheEnvironment) {
   std::string inherited(100, 'x');
-  child_result r = log_as_logroute(DIAG_LOG_TRACE_ID, inherited.c_str(), "hello");
+  run_result r = log_as_logroute(DIAG_LOG_TRACE_ID, inherited.c_str(), "hello");
   ASSERT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.out.substr(r.out.find(' ') + 1), inherited);
   auto records = capture_->drain(std::chrono::seconds(2));
@@ -190,14 +179,14 @@ TEST_F(SyslogMode, InheritedTraceIdIsCutAndLeftInTheEnvironment) {
 }
 
 TEST_F(SyslogMode, EmptyInheritedTraceIdIsReplaced) {
-  child_result r = log_as_logroute(DIAG_LOG_TRACE_ID, "", "hello");
+  run_result r = log_as_logroute(DIAG_LOG_TRACE_ID, "", "hello");
   ASSERT_EQ(r.exit_status, 0);
   std::string pid = r.out.substr(0, r.out.find(' '));
   EXPECT_EQ(r.out, pid + " L" + pid);
 }
 
 TEST_F(SyslogMode, WithoutTheTraceBitMessagesGoUnchanged) {
-  child_result r = log_as_logroute(0, "T1", "plain %s");
+  run_result r = log_as_logroute(0, "T1", "plain %s");
   ASSERT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.out.substr(r.out.find(' ') + 1), "T1");
   auto records = capture_->drain(std::chrono::seconds(2));
@@ -207,7 +196,7 @@ TEST_F(SyslogMode, WithoutTheTraceBitMessagesGoUnchanged) {
 
 TEST_F(SyslogMode, TracedMessageIsCutToItsBuffer) {
   std::string long_message(10000, 'm');
-  child_result r = log_as_logroute(DIAG_LOG_TRACE_ID, "T1", long_message);
+  run_result r = log_as_logroute(DIAG_LOG_TRACE_ID, "T1", long_message);
   ASSERT_EQ(r.exit_status, 0);
   auto records = capture_->drain(std::chrono::seconds(2));
   ASSERT_EQ(records.size(), 1u);
@@ -215,7 +204,7 @@ TEST_F(SyslogMode, TracedMessageIsCutToItsBuffer) {
 }
 
 TEST_F(SyslogMode, MaskFiltersBySeverityOnly) {
-  child_result r = run_in_child([] {
+  run_result r = run([] {
     diag_log_init(nullptr, LOG_WARNING, LOG_USER, 0, "tester");
     diag_log_write(LOG_INFO, "info");
     diag_log_write(LOG_USER | LOG_WARNING, "warning");

@@ -28,9 +28,9 @@
 namespace {
 
 // ---------------------------------------------------------------------------
-// Model of the reader over a std::string that holds the text and its NUL.
+// reader_model of the reader over a std::string that holds the text and its NUL.
 
-struct Model {
+struct reader_model {
   std::string buf;  // text bytes + terminating NUL
   size_t pos = 0;
   int code = JSON_OK;
@@ -238,20 +238,20 @@ struct Model {
 
 // ---------------------------------------------------------------------------
 
-struct Subject {
+struct subject {
   size_t size;
   char* text;
   json_reader* reader;
-  Model model;
+  reader_model model;
 
-  Subject(const uint8_t* data, size_t n) : size(n), text(static_cast<char*>(std::malloc(n + 1))) {
+  subject(const uint8_t* data, size_t n) : size(n), text(static_cast<char*>(std::malloc(n + 1))) {
     if (n != 0) std::memcpy(text, data, n);
     text[n] = '\0';
     reader = json_reader_create(text, nullptr);
     CHECK(reader != nullptr);
     model.buf.assign(text, n + 1);
   }
-  ~Subject() {
+  ~subject() {
     json_reader_destroy(reader);
     std::free(text);
   }
@@ -267,9 +267,9 @@ struct Subject {
 };
 
 // Runs operation `op` on both; returns false once the reader has failed.
-bool run_op(Subject& s, unsigned op) {
+bool run_op(subject& s, unsigned op) {
   json_reader* r = s.reader;
-  Model& m = s.model;
+  reader_model& m = s.model;
   const size_t before = s.offset();
   switch (op % 23) {
     case 0:
@@ -424,7 +424,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* ops = data + 1;
     const uint8_t* stop = static_cast<const uint8_t*>(std::memchr(ops, 0, size - 1));
     if (stop == nullptr) return 0;
-    Subject s(stop + 1, size - static_cast<size_t>(stop + 1 - data));
+    subject s(stop + 1, size - static_cast<size_t>(stop + 1 - data));
     for (const uint8_t* op = ops; op < stop; ++op) {
       if (!run_op(s, *op)) break;
     }
@@ -433,7 +433,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if (size >= 9 && data[0] == 0x02) {
-    Subject s(data + 9, size - 9);
+    subject s(data + 9, size - 9);
     int32_t code;
     std::memcpy(&code, data + 1, sizeof code);
     const int err = data[5] % 134;  // errno values known to strerror
@@ -444,7 +444,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_message(s.reader, err);
     return 0;
   }
-  Subject s(data, size);
+  subject s(data, size);
   CHECK(json_skip_value(s.reader) == s.model.skip_value(0));
   s.agree();
   check_message(s.reader, 0);

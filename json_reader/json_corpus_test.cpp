@@ -29,21 +29,21 @@ namespace fs = std::filesystem;
 
 constexpr int ACCEPTED = 0;
 
-struct Outcome {
+struct read_outcome {
   int code;       // JSON_OK, or the code the skip stopped on; -1: value skipped but more follows
   size_t cursor;  // offset of the cursor after the skip
 };
 
 // Runs json_skip_value over the document and checks that the cursor stayed
 // inside the text. ACCEPTED when the whole document was one value.
-Outcome skip_document(const std::string& bytes) {
+read_outcome skip_document(const std::string& bytes) {
   harness::json_text t(bytes);
   EXPECT_NE(t.r(), nullptr);
   const int code = json_skip_value(t.r());
   EXPECT_EQ(code, t.code());
   EXPECT_GE(t.r()->cursor, t.r()->start);
   EXPECT_LE(t.r()->cursor, t.r()->start + bytes.size());
-  Outcome outcome{code, t.at()};
+  read_outcome outcome{code, t.at()};
   if (code == JSON_OK) {
     json_skip_space(t.r());
     if (t.at() != bytes.size()) outcome.code = -1;
@@ -91,15 +91,15 @@ bool is_plain(const std::string& text) {
 // ---------------------------------------------------------------------------
 // The narrow subset, recorded case by case (runs with or without the corpus).
 
-struct SubsetCase {
+struct subset_case {
   const char* what;
   std::string text;
   int conforming;  // ACCEPTED if a conforming parser accepts it, else 1
   int reader;      // what the reader does: ACCEPTED, -1 (trailing text) or its code
 };
 
-const std::vector<SubsetCase>& subset_cases() {
-  static const std::vector<SubsetCase> cases = {
+const std::vector<subset_case>& subset_cases() {
+  static const std::vector<subset_case> cases = {
       // Refused although valid JSON.
       {"UTF-8 in a string", "[\"\xc3\xa9\"]", ACCEPTED, JSON_BAD_STRING_CHAR},
       {"\\u escape other than 0000", R"(["\u0041"])", ACCEPTED, JSON_UNSUPPORTED_UNICODE},
@@ -134,8 +134,8 @@ const std::vector<SubsetCase>& subset_cases() {
 }
 
 TEST(NarrowSubset, RecordedDifferencesFromConformingJson) {
-  for (const SubsetCase& c : subset_cases()) {
-    const Outcome got = skip_document(c.text);
+  for (const subset_case& c : subset_cases()) {
+    const read_outcome got = skip_document(c.text);
     EXPECT_EQ(got.code, c.reader) << c.what;
   }
 }
@@ -222,13 +222,13 @@ const std::set<std::string> STOPPED_BY_NESTING_BOUND = {
     "n_structure_open_array_object.json",
 };
 
-struct CorpusFile {
+struct corpus_file {
   std::string name;
   std::string bytes;
 };
 
-std::vector<CorpusFile> load_corpus() {
-  std::vector<CorpusFile> files;
+std::vector<corpus_file> load_corpus() {
+  std::vector<corpus_file> files;
   const fs::path dir = VAREK_JSON_TEST_SUITE_DIR;
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) return files;
@@ -247,13 +247,13 @@ class Corpus : public ::testing::Test {
     files_ = load_corpus();
     if (files_.empty()) GTEST_SKIP() << "JSONTestSuite not found at " << VAREK_JSON_TEST_SUITE_DIR;
   }
-  std::vector<CorpusFile> files_;
+  std::vector<corpus_file> files_;
 };
 
 TEST_F(Corpus, SkipValueOverEveryFileStaysInsideTheText) {
   // skip_document checks the cursor bounds; AddressSanitizer (asan preset)
   // checks every read against the exact-size copy.
-  for (const CorpusFile& f : files_) {
+  for (const corpus_file& f : files_) {
     SCOPED_TRACE(f.name);
     skip_document(f.bytes);
   }
@@ -261,7 +261,7 @@ TEST_F(Corpus, SkipValueOverEveryFileStaysInsideTheText) {
 
 TEST_F(Corpus, PlainValidDocumentsAreAccepted) {
   int plain = 0;
-  for (const CorpusFile& f : files_) {
+  for (const corpus_file& f : files_) {
     if (f.name.rfind("y_", 0) != 0 || !is_plain(f.bytes)) continue;
     ++plain;
     EXPECT_EQ(skip_document(f.bytes).code, ACCEPTED) << f.name;
@@ -273,9 +273,9 @@ TEST_F(Corpus, PlainValidDocumentsAreAccepted) {
 
 TEST_F(Corpus, OutcomesMatchTheRecord) {
   std::set<std::string> names;
-  for (const CorpusFile& f : files_) {
+  for (const corpus_file& f : files_) {
     names.insert(f.name);
-    const Outcome got = skip_document(f.bytes);
+    const read_outcome got = skip_document(f.bytes);
     const bool accepted = got.code == ACCEPTED;
     if (f.name.rfind("y_", 0) == 0) {
       auto it = REFUSED_VALID.find(f.name);

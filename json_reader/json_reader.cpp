@@ -65,8 +65,8 @@ void* default_reallocate(void*, void* block, size_t size) { return std::realloc(
 void default_free(void*, void* block) { std::free(block); }
 
 int skip_value_at(json_reader* r, int depth);
-int skip_object_at(json_reader* r, int depth);
-int skip_array_at(json_reader* r, int depth);
+template <bool OBJECT>
+int skip_container_at(json_reader* r, int depth);
 
 }  // namespace
 
@@ -384,9 +384,9 @@ int json_end_array(json_reader* r) { return close_container(r, ']'); }
 
 int json_skip_value(json_reader* r) { return skip_value_at(r, 0); }
 
-int json_skip_object(json_reader* r) { return skip_object_at(r, 1); }
+int json_skip_object(json_reader* r) { return skip_container_at<true>(r, 1); }
 
-int json_skip_array(json_reader* r) { return skip_array_at(r, 1); }
+int json_skip_array(json_reader* r) { return skip_container_at<false>(r, 1); }
 
 int json_peek_bool(const json_reader* r) { return *r->cursor == 't' || *r->cursor == 'f'; }
 int json_peek_null(const json_reader* r) { return *r->cursor == 'n'; }
@@ -426,9 +426,9 @@ int skip_value_at(json_reader* r, int depth) {
       if (depth >= JSON_MAX_NESTING_DEPTH) {
         r->error_code = JSON_NESTING_TOO_DEEP;  // cursor stays on the bracket
       } else if (*r->cursor == '[') {
-        skip_array_at(r, depth + 1);
+        skip_container_at<false>(r, depth + 1);
       } else {
-        skip_object_at(r, depth + 1);
+        skip_container_at<true>(r, depth + 1);
       }
       break;
     case 't':
@@ -445,30 +445,20 @@ int skip_value_at(json_reader* r, int depth) {
   return r->error_code;
 }
 
-int skip_object_at(json_reader* r, int depth) {
+// An object's members (OBJECT) or an array's elements are walked alike; an
+// object's have a name first.
+template <bool OBJECT>
+int skip_container_at(json_reader* r, int depth) {
   json_skip_space(r);
-  int code = json_begin_object(r);
+  int code = OBJECT ? json_begin_object(r) : json_begin_array(r);
   if (code != 0) return code;
-  if (json_end_object(r) == 1) return 0;
+  if ((OBJECT ? json_end_object(r) : json_end_array(r)) == 1) return 0;
   for (;;) {
     if (r->error_code != JSON_OK) return r->error_code;
-    if (json_read_key(r) == nullptr || r->error_code != JSON_OK) return r->error_code;
+    if (OBJECT && (json_read_key(r) == nullptr || r->error_code != JSON_OK)) return r->error_code;
     code = skip_value_at(r, depth);
     if (code != 0) return code;
-    if (json_next_member(r) == 1) return r->error_code;
-  }
-}
-
-int skip_array_at(json_reader* r, int depth) {
-  json_skip_space(r);
-  int code = json_begin_array(r);
-  if (code != 0) return code;
-  if (json_end_array(r) == 1) return 0;
-  for (;;) {
-    if (r->error_code != JSON_OK) return r->error_code;
-    code = skip_value_at(r, depth);
-    if (code != 0) return code;
-    if (json_next_element(r) == 1) return r->error_code;
+    if ((OBJECT ? json_next_member(r) : json_next_element(r)) == 1) return r->error_code;
   }
 }
 

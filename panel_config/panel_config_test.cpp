@@ -13,50 +13,16 @@
 
 #include "harness/diag_recorder.hpp"
 #include "harness/files.hpp"
-#include "harness/run_in_child.hpp"
+#include "harness/process.hpp"
 #include "harness/sandbox.hpp"
+#include "panel_config/panel_config_known.hpp"
 
 namespace {
 
-using harness::child_result;
 using harness::diag_recorder;
-using harness::run_in_child;
+using harness::run;
+using harness::run_result;
 using harness::temp_tree;
-
-// The known variables and their defaults, by index.
-const char* const EXPECTED_DEFAULTS[][2] = {
-    {"_MIN_POSSIBLE_VRK_CONF_VAR_NAME", "_MIN_POSSIBLE_VRK_CONF_VAR_VALUE"},
-    {"VAREK_MAILNAMES_D", "/var/qmail/mailnames"},
-    {"RBLSMTPD", "/usr/sbin/rblsmtpd"},
-    {"CLIENT_PHP_BIN", "/opt/vrk/bin/php-cli"},
-    {"LIB_CRYPTO_PATH", "/lib/libcrypto.so"},
-    {"LIB_SSL_PATH", "/lib/libssl.so"},
-    {"AWSTATS_DOC_D", "/usr/share/awstats"},
-    {"AWSTATS_TOOLS_D", "/usr/share/awstats/tools"},
-    {"AWSTATS_BIN_D", "/usr/lib/cgi-bin"},
-    {"AWSTATS_ETC_D", "/etc/awstats"},
-    {"MAILMAN_VAR_D", "/var/lib/mailman"},
-    {"MAILMAN_ROOT_D", "/usr/lib/mailman"},
-    {"PGSQL_DATA_D", "/var/lib/postgresql/12/main"},
-    {"PGSQL_BIN_D", "/usr/lib/postgresql/12/bin"},
-    {"MYSQL_BIN_D", "/usr/bin"},
-    {"MYSQL_VAR_D", "/var/lib/mysql"},
-    {"WEB_STAT", "/usr/bin/webalizer"},
-    {"DUMP_D", "/var/lib/vrk/dumps"},
-    {"DUMP_TMP_D", "/tmp"},
-    {"NAMED_RUN_ROOT_D", "/var/named/run-root"},
-    {"HTTPD_BIN", "/usr/sbin/apache2"},
-    {"HTTPD_SERVICE", "apache2"},
-    {"HTTPD_LOG_D", "/var/log/apache2"},
-    {"HTTPD_INCLUDE_D", "/etc/apache2/conf-enabled"},
-    {"HTTPD_CONF_D", "/etc/apache2"},
-    {"HTTPD_VHOSTS_D", "/var/www/vhosts"},
-    {"MYSQL_SOCKET", "/var/run/mysqld/mysqld.sock"},
-    {"SA_MAX_MAIL_SIZE", "256000"},
-    {"SNI_SUPPORT", "true"},
-    {"PRODUCT_ROOT_D", "/opt/vrk"},
-    {"_MAX_POSSIBLE_VRK_CONF_VAR_NAME", "_MAX_POSSIBLE_VRK_CONF_VAR_VALUE"},
-};
 
 // Prints what the sink recorded, one "<priority> <text>" per message.
 void print_logged(const diag_recorder& log) {
@@ -72,7 +38,7 @@ std::string unknown_name_message(const std::string& name) {
 TEST(ProcessWide, EveryVariableHasItsDefault) {
   temp_tree dir;
   std::string path = dir.write("vrk.conf", "# nothing set\n");
-  child_result r = run_in_child([&] {
+  run_result r = run([&] {
     if (panel_config_load_path(path.c_str()) != 0) return 1;
     for (int i = 0; i <= _MAX_POSSIBLE_VRK_CONF_VAR_NAME; i++)
       std::printf("%s\n", panel_config_get(static_cast<panel_config_var>(i)));
@@ -80,17 +46,17 @@ TEST(ProcessWide, EveryVariableHasItsDefault) {
   });
   ASSERT_EQ(r.exit_status, 0);
   std::string expected;
-  for (const auto& [name, value] : EXPECTED_DEFAULTS) expected += std::string(value) + "\n";
+  for (const auto& known : PANEL_CONFIG_KNOWN) expected += std::string(known.default_value) + "\n";
   EXPECT_EQ(r.out, expected);
 }
 
 TEST(ProcessWide, GetByNameMatchesGetByIndex) {
   temp_tree dir;
   std::string path = dir.write("vrk.conf", "HTTPD_VHOSTS_D /srv/vhosts\nSNI_SUPPORT false\n");
-  child_result r = run_in_child([&] {
+  run_result r = run([&] {
     if (panel_config_load_path(path.c_str()) != 0) return 1;
     for (int i = 0; i < _MAX_POSSIBLE_VRK_CONF_VAR_NAME; i++)
-      if (panel_config_get_by_name(EXPECTED_DEFAULTS[i][0]) !=
+      if (panel_config_get_by_name(PANEL_CONFIG_KNOWN[i].name) !=
           panel_config_get(static_cast<panel_config_var>(i)))
         return 10 + i;
     return 0;
@@ -117,7 +83,7 @@ TEST(ProcessWide, GetByNameOfUnknownNamesLogsAndReturnsNull) {
       {nullptr, nullptr},
   };
   for (const by_name_case& c : cases) {
-    child_result r = run_in_child([&] {
+    run_result r = run([&] {
       diag_recorder log;
       if (panel_config_load_path(path.c_str()) != 0) return 1;
       const char* value = panel_config_get_by_name(c.name);
@@ -136,7 +102,7 @@ TEST(ProcessWide, GetByNameOfUnknownNamesLogsAndReturnsNull) {
 TEST(ProcessWide, FileValuesAreCachedAndUnsetOnesAreNot) {
   temp_tree dir;
   std::string path = dir.write("vrk.conf", "HTTPD_LOG_D /var/log/httpd\nhttpd_service x\n");
-  child_result r = run_in_child([&] {
+  run_result r = run([&] {
     if (panel_config_load_path(path.c_str()) != 0) return 1;
     const char* cached = panel_config_cached(HTTPD_LOG_D);
     if (cached == nullptr || std::strcmp(cached, "/var/log/httpd") != 0) return 2;
@@ -151,7 +117,7 @@ TEST(ProcessWide, FileValuesAreCachedAndUnsetOnesAreNot) {
 }
 
 TEST(ProcessWide, IndexesOutsideTheTableGiveNull) {
-  child_result r = run_in_child([] {
+  run_result r = run([] {
     const panel_config_var outside[] = {static_cast<panel_config_var>(-1),
                                         static_cast<panel_config_var>(31),
                                         static_cast<panel_config_var>(1000)};
@@ -167,7 +133,7 @@ TEST(ProcessWide, FailedLoadIsRetriedAndTheFirstSuccessStays) {
   std::string missing = dir.root() + "/missing.conf";
   std::string first = dir.write("first.conf", "HTTPD_LOG_D /first\n");
   std::string second = dir.write("second.conf", "HTTPD_LOG_D /second\n");
-  child_result r = run_in_child([&] {
+  run_result r = run([&] {
     diag_recorder log;
     for (const std::string* path : {&missing, &missing, &first, &second})
       std::printf("%d ", panel_config_load_path(path->c_str()));
@@ -183,9 +149,9 @@ TEST(ProcessWide, FailedLoadIsRetriedAndTheFirstSuccessStays) {
 
 // The fixed path, inside a sandbox so that the host's file is never read.
 TEST(FixedPath, MissingFileGivesDefaultsAndIsTriedAgainUntilItAppears) {
-  harness::Sandbox box;
+  harness::sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
-  child_result r = run_in_child([] {
+  run_result r = run([] {
     diag_recorder log;
     std::printf("%s|", panel_config_get(HTTPD_VHOSTS_D));
     std::printf("%s|", panel_config_get(HTTPD_VHOSTS_D));
@@ -203,10 +169,10 @@ TEST(FixedPath, MissingFileGivesDefaultsAndIsTriedAgainUntilItAppears) {
 }
 
 TEST(FixedPath, LoadReadsTheFixedFile) {
-  harness::Sandbox box;
+  harness::sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
   box.write_file("/etc/vrk/vrk.conf", "HTTPD_LOG_D\t/var/log/httpd   # inline\r\n");
-  child_result r = run_in_child([] {
+  run_result r = run([] {
     diag_recorder log;
     int loaded = panel_config_load();
     std::printf("%d %s|", loaded, panel_config_get_by_name("HTTPD_LOG_D"));

@@ -48,9 +48,8 @@ TEST(Lifetime, RejectsEverythingElseWithTheDefaultAndAWarningOnClog) {
   }
 }
 
-TEST(Lifetime, TheLargestLifetimeKeepsTheAgeLimitWithinInt32) {
-  EXPECT_LE(static_cast<long long>(MAX_LIFETIME_MINUTES) * 60, INT32_MAX);
-  EXPECT_GT(static_cast<long long>(MAX_LIFETIME_MINUTES + 1) * 60, INT32_MAX);
-}
+// The largest lifetime keeps the age limit, in seconds, within int32.
+static_assert(static_cast<long long>(MAX_LIFETIME_MINUTES) * 60 <= INT32_MAX);
+static_assert(static_cast<long long>(MAX_LIFETIME_MINUTES + 1) * 60 > INT32_MAX);
 
 }  // namespace

@@ -1,14 +1,5 @@
 # The shipped Apache snippets (packaging/apache2/) under a real Apache, with
 # phpgate running php-cgi and logroute splitting the access log (label
 # "real"; skipped when apache2, its modules, curl or php-cgi are missing).
-add_executable(apache_integration_test apache_integration_test.cpp)
-target_link_libraries(apache_integration_test PRIVATE e2e_harness GTest::gtest_main)
-target_compile_definitions(apache_integration_test PRIVATE
-  LOGROUTE_PATH="$<TARGET_FILE:logroute>"
-  PHPGATE_PATH="$<TARGET_FILE:phpgate>"
-  VAREK_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-add_dependencies(apache_integration_test logroute phpgate)
-# One slow test: registered whole, since discovered tests cannot carry two labels.
-add_test(NAME apache_integration_test COMMAND apache_integration_test)
-set_tests_properties(apache_integration_test PROPERTIES
-  LABELS "e2e;real" TIMEOUT 180 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+varek_e2e_test(apache_integration_test apache_integration_test.cpp
+  USES LOGROUTE_PATH=logroute PHPGATE_PATH=phpgate LABELS e2e real PROPERTIES TIMEOUT 180)

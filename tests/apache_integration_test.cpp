@@ -18,7 +18,9 @@
 #include "harness/files.hpp"
 #include "harness/fixed_paths.hpp"
 #include "harness/loopback.hpp"
+#include "harness/process.hpp"
 #include "harness/sandbox.hpp"
+#include "harness/syslog_capture.hpp"
 #include "harness/wait.hpp"
 
 namespace {
@@ -116,10 +118,11 @@ class ApacheIntegration : public ::testing::Test {
     auto check = harness::run({APACHE, "-t", "-f", WORK + "/httpd.conf"});
     ASSERT_EQ(check.exit_status, 0) << check.err << check.out;
 
-    syslog = std::make_unique<harness::SyslogCapture>();
+    syslog = std::make_unique<harness::syslog_capture>();
     chmod("/dev/log", 0666);  // phpgate runs as the web server's user
-    apache = std::make_unique<harness::Child>(
-        std::vector<std::string>{APACHE, "-f", WORK + "/httpd.conf", "-DFOREGROUND"});
+    apache = std::make_unique<harness::child>(
+        std::vector<std::string>{APACHE, "-f", WORK + "/httpd.conf", "-DFOREGROUND"},
+        harness::run_options{.env = harness::current_environment()});
     ASSERT_TRUE(wait_until([&] { return harness::accepts_connections(port); }, 15s))
         << read_file(WORK + "/error.log");
   }
@@ -180,11 +183,11 @@ class ApacheIntegration : public ::testing::Test {
   const std::string phpgate_image = read_file(PHPGATE_PATH);
   const std::string logroute_snippet = read_file(SNIPPETS + "vrk-logroute.conf.in");
   const std::string phpgate_snippet = read_file(SNIPPETS + "vrk-phpgate.conf.in");
-  harness::Sandbox box;
-  std::unique_ptr<harness::SyslogCapture> syslog;  // made once the sandbox stands
+  harness::sandbox box;
+  std::unique_ptr<harness::syslog_capture> syslog;  // made once the sandbox stands
   int port = 0;
   std::vector<site> sites;
-  std::unique_ptr<harness::Child> apache;
+  std::unique_ptr<harness::child> apache;
 };
 
 // The access-log line Apache writes for a GET of path answered with status.

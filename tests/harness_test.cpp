@@ -7,13 +7,15 @@
 #include <filesystem>
 #include <fstream>
 
+#include "harness/process.hpp"
 #include "harness/sandbox.hpp"
+#include "harness/syslog_capture.hpp"
 #include "harness/wait.hpp"
 
 namespace {
 
-TEST(Sandbox, WritesStayInsideTheNamespace) {
-  harness::Sandbox box;
+TEST(sandbox, WritesStayInsideTheNamespace) {
+  harness::sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
   box.write_file("/etc/vrk/harness-probe", "private\n");
   box.write_file("/var/www/vhosts/harness-probe", "private\n");
@@ -27,20 +29,20 @@ TEST(Sandbox, WritesStayInsideTheNamespace) {
   EXPECT_TRUE(std::filesystem::is_empty("/var/log")) << "the host's logging never shows";
 }
 
-TEST(Sandbox, EachSandboxStartsFresh) {
+TEST(sandbox, EachSandboxStartsFresh) {
   {
-    harness::Sandbox box;
+    harness::sandbox box;
     if (!box.ok()) GTEST_SKIP() << box.why();
     box.write_file("/etc/vrk/vrk.conf", "x\n");
   }
-  harness::Sandbox box;
+  harness::sandbox box;
   EXPECT_FALSE(box.exists("/etc/vrk/vrk.conf"));
 }
 
-TEST(SyslogCapture, ReadsWhatGlibcSyslogSends) {
-  harness::Sandbox box;
+TEST(syslog_capture, ReadsWhatGlibcSyslogSends) {
+  harness::sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
-  harness::SyslogCapture capture;
+  harness::syslog_capture capture;
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
@@ -67,7 +69,7 @@ TEST(SyslogCapture, ReadsWhatGlibcSyslogSends) {
 
 TEST(Run, PassesArgumentsEnvironmentAndStreams) {
   auto r = harness::run({"/bin/sh", "-c", "cat; echo \"$GREETING\" >&2; exit 3"},
-                        {.env = {"GREETING=hello"}, .stdin_data = "input\n"});
+                        {.env = {"GREETING=hello"}, .input = "input\n"});
   EXPECT_EQ(r.exit_status, 3);
   EXPECT_EQ(r.out, "input\n");
   EXPECT_EQ(r.err, "hello\n");
@@ -79,7 +81,7 @@ TEST(Run, KillsAChildPastItsTimeout) {
 }
 
 TEST(HoldOpen, TheFileShowsInTheHoldersDescriptors) {
-  harness::Sandbox box;
+  harness::sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
   box.write_file("/tmp/held", "x");
   auto holder = harness::hold_open({"/tmp/held"});

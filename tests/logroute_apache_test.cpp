@@ -21,6 +21,7 @@
 #include "harness/files.hpp"
 #include "harness/fixed_paths.hpp"
 #include "harness/loopback.hpp"
+#include "harness/process.hpp"
 #include "harness/sandbox.hpp"
 #include "harness/wait.hpp"
 
@@ -107,8 +108,9 @@ class ApacheLogging : public ::testing::Test {
   }
 
   void start_apache() {
-    apache = std::make_unique<harness::Child>(
-        std::vector<std::string>{APACHE, "-f", WORK + "/httpd.conf", "-DFOREGROUND"});
+    apache = std::make_unique<harness::child>(
+        std::vector<std::string>{APACHE, "-f", WORK + "/httpd.conf", "-DFOREGROUND"},
+        harness::run_options{.env = harness::current_environment()});
     wait_until_serving();
   }
 
@@ -175,11 +177,11 @@ class ApacheLogging : public ::testing::Test {
     return found;
   }
 
-  harness::Sandbox box;
+  harness::sandbox box;
   int plain = 0, ssl = 0;
   std::vector<site> sites;
   std::map<std::string, std::set<std::string>> expected;
-  std::unique_ptr<harness::Child> apache;
+  std::unique_ptr<harness::child> apache;
 };
 
 }  // namespace

@@ -19,6 +19,7 @@
 
 #include "harness/files.hpp"
 #include "harness/fixed_paths.hpp"
+#include "harness/process.hpp"
 #include "harness/sandbox.hpp"
 #include "harness/wait.hpp"
 
@@ -30,9 +31,9 @@ using harness::DOMAINS_DIR;
 using harness::SERVER_LOG;
 using namespace std::chrono_literals;
 
-harness::RunResult logroute(const std::string& input, std::vector<std::string> args = {}) {
+harness::run_result logroute(const std::string& input, std::vector<std::string> args = {}) {
   args.insert(args.begin(), LOGROUTE_PATH);
-  return harness::run(args, {.env = {}, .stdin_data = input});
+  return harness::run(args, {.env = {}, .input = input});
 }
 
 // A sandbox with example.com (with logs), nolog.example.com (without) and
@@ -55,7 +56,7 @@ class Logroute : public ::testing::Test {
     }
     return changed;
   }
-  harness::Sandbox box;
+  harness::sandbox box;
 
  private:
   std::map<std::string, std::string> all_files() const {
@@ -361,7 +362,7 @@ TEST_F(Logroute, EmptyOrUnroutableInputOpensNothing) {
 TEST_F(Logroute, StopSignalRoutesWhatThePipeHoldsAndExits) {
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
     fs::remove(domain_log("example.com"));
-    harness::piped_child p({LOGROUTE_PATH}, {});
+    harness::child p({LOGROUTE_PATH}, {});
     std::string expected = "before the stop\n";
     ASSERT_TRUE(p.send("example.com@@80@@before the stop\n"));
     // Once the first line is routed, logroute is up and waits for input.
@@ -378,9 +379,9 @@ TEST_F(Logroute, StopSignalRoutesWhatThePipeHoldsAndExits) {
     ASSERT_TRUE(p.send(held));
     kill(p.pid(), sig);
     kill(p.pid(), SIGCONT);
-    int status = p.finish(10s, false);
-    ASSERT_NE(status, -1) << strsignal(sig) << ": still waiting for input";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << strsignal(sig);
+    harness::run_result r = p.finish(10s, false);
+    ASSERT_NE(r.signal, SIGKILL) << strsignal(sig) << ": still waiting for input";
+    EXPECT_EQ(r.exit_status, 0) << strsignal(sig);
     EXPECT_EQ(box.read_file(domain_log("example.com")), expected) << strsignal(sig);
   }
 }
@@ -408,7 +409,7 @@ TEST_F(Logroute, LogrotateRotationLosesAndRepeatsNothing) {
     const std::string logs[] = {domain_log("example.com"), domain_log("example.com", true),
                                 SERVER_LOG};
     std::map<std::string, std::string> sent;
-    harness::piped_child p({LOGROUTE_PATH}, {});
+    harness::child p({LOGROUTE_PATH}, {});
     std::thread writer([&] {
       for (int i = 0; i < 700; ++i) {
         std::string input;
@@ -424,7 +425,7 @@ TEST_F(Logroute, LogrotateRotationLosesAndRepeatsNothing) {
     auto rotation = harness::run({LOGROTATE, "-f", "-s", "/tmp/state", "/tmp/logrotate.conf"});
     writer.join();
     EXPECT_EQ(rotation.exit_status, 0) << rotation.err;
-    EXPECT_NE(p.finish(10s), -1);
+    EXPECT_NE(p.finish(10s).signal, SIGKILL);
     for (const auto& log : logs) {
       std::string rotated = box.read_file(log + ".1"), current = box.read_file(log);
       EXPECT_EQ(rotated + current, sent[log]) << log;

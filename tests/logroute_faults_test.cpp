@@ -27,6 +27,7 @@
 #include "harness/files.hpp"
 #include "harness/fixed_paths.hpp"
 #include "harness/malloc_fail.hpp"
+#include "harness/process.hpp"
 #include "harness/sandbox.hpp"
 #include "harness/wait.hpp"
 
@@ -68,24 +69,24 @@ bool give_up_permission_override() {
 
 // logroute reading from a pipe that the test keeps writing to; its two
 // output streams go to files in the sandbox's /tmp.
-struct streaming_logroute : harness::piped_child {
+struct streaming_logroute : harness::child {
   struct options {
     std::vector<std::string> args = {};
     bool obey_permissions = false;  // without root's permission override
     std::string backlog = {};       // in the pipe before logroute starts
   };
   explicit streaming_logroute(const options& o)
-      : piped_child(argv(o.args),
-                    {.out = "/tmp/logroute.out",
-                     .err = "/tmp/logroute.err",
-                     .backlog = o.backlog,
-                     .in_child = o.obey_permissions ? give_up_permission_override : nullptr}) {}
+      : child(argv(o.args),
+              {.input = o.backlog,
+               .out = "/tmp/logroute.out",
+               .err = "/tmp/logroute.err",
+               .in_child = o.obey_permissions ? give_up_permission_override : nullptr}) {}
   static std::vector<std::string> argv(std::vector<std::string> args) {
     args.insert(args.begin(), LOGROUTE_PATH);
     return args;
   }
-  // The wait status once the input is closed (or not), or -1 after a minute.
-  int finish(bool close_input = true) { return piped_child::finish(60s, close_input); }
+  // How it ended once the input is closed (or not), killed after a minute.
+  harness::run_result finish(bool close_input = true) { return child::finish(60s, close_input); }
   std::string out() const { return harness::read_file("/tmp/logroute.out"); }
   std::string err() const { return harness::read_file("/tmp/logroute.err"); }
 };
@@ -101,7 +102,7 @@ class LogrouteFaults : public ::testing::Test {
     box.make_dirs(DOMAINS_DIR + "/example.com/logs");
     box.make_dirs("/var/log/apache2");
   }
-  harness::Sandbox box;
+  harness::sandbox box;
 };
 
 // ---------------------------------------------------------------------------
@@ -149,7 +150,7 @@ std::vector<std::string> lines_of(const std::string& text) {
 // status 0 and every line in place, or with status 1 and the documented
 // message, the lines before the fault whole in their files and nothing
 // after them. Never a signal.
-void sweep_allocation_failures(harness::Sandbox& box, const char* mode, const std::string& input,
+void sweep_allocation_failures(harness::sandbox& box, const char* mode, const std::string& input,
                                const std::vector<tagged_line>& lines,
                                const std::vector<std::string>& trees,
                                const std::vector<std::string>& allowed_messages,
@@ -163,9 +164,8 @@ void sweep_allocation_failures(harness::Sandbox& box, const char* mode, const st
   for (size_t n = 1; n < 5000; ++n) {
     remove_files_under(trees);
     unlink(report.c_str());
-    auto r =
-        harness::run({LOGROUTE_PATH, "8443"},
-                     {.env = harness::failing_allocator_env(n, mode, report), .stdin_data = input});
+    auto r = harness::run({LOGROUTE_PATH, "8443"},
+                          {.env = harness::failing_allocator_env(n, mode, report), .input = input});
     bool refused = box.exists(report);
     std::string where = std::string("mode ") + mode + ", allocation " + std::to_string(n);
     ASSERT_EQ(r.signal, 0) << where << "\n" << r.err;
@@ -343,7 +343,7 @@ TEST_F(LogrouteFaults, FullFileSystemKeepsWholeLinesReportsOnceAndRoutesTheRest)
   fs::remove(DOMAINS_DIR + "/full.test/logs/filler");
   std::string more = numbered_lines("more ", 0, 20, 100);
   ASSERT_TRUE(lr.send(tagged("full.test", "80", more) + "example.com@@80@@end\n"));
-  EXPECT_TRUE(exited_with(lr.finish(), 0));
+  EXPECT_EQ(lr.finish().exit_status, 0);
   EXPECT_EQ(box.read_file(domain_log("full.test")), stored + more);
   EXPECT_EQ(box.read_file(domain_log("example.com")), other_lines + "end\n");
   EXPECT_EQ(lr.err(), report);
@@ -372,7 +372,7 @@ TEST_F(LogrouteFaults, LogDirectoryWithoutPermissionIsReportedOnceOthersStillRou
   {
     streaming_logroute lr({.obey_permissions = true});
     ASSERT_TRUE(lr.send(input));
-    EXPECT_TRUE(exited_with(lr.finish(), 0));
+    EXPECT_EQ(lr.finish().exit_status, 0);
     EXPECT_EQ(box.read_file(domain_log("example.com")), "0\n1\n2\nend\n");
     EXPECT_FALSE(box.exists(domain_log("locked.test")));
     EXPECT_EQ(box.read_file(domain_log("readonly.test")), "old\n");
@@ -386,7 +386,7 @@ TEST_F(LogrouteFaults, LogDirectoryWithoutPermissionIsReportedOnceOthersStillRou
   fs::remove(domain_log("example.com"));
   streaming_logroute lr({});
   ASSERT_TRUE(lr.send(input));
-  EXPECT_TRUE(exited_with(lr.finish(), 0));
+  EXPECT_EQ(lr.finish().exit_status, 0);
   EXPECT_EQ(box.read_file(domain_log("locked.test")), "lost\nlost\nlost\n");
   EXPECT_EQ(lr.err(), "");
 }
@@ -409,7 +409,7 @@ TEST_F(LogrouteFaults, DomainLogDirectoryRemovedWhileOpen) {
   fs::remove_all(DOMAINS_DIR + "/gone.test/logs");
   ASSERT_TRUE(
       lr.send("gone.test@@80@@g3\ngone.test@@80@@g4\nexample.com@@80@@e1\ngone.test@@80@@g5\n"));
-  EXPECT_TRUE(exited_with(lr.finish(), 0));
+  EXPECT_EQ(lr.finish().exit_status, 0);
   EXPECT_EQ(harness::read_file("/proc/self/fd/" + std::to_string(removed_file)), "g1\ng2\n");
   close(removed_file);
   EXPECT_EQ(box.read_file(SERVER_LOG), "g3\ng4\ng5\n");
@@ -436,7 +436,7 @@ TEST_F(LogrouteFaults, ServerLogDirectoryRemovedAndRestored) {
   EXPECT_EQ(lr.err(), report);
   box.make_dirs("/var/log/apache2");
   ASSERT_TRUE(lr.send("unknown.test@@80@@u2\nexample.com@@80@@e3\n"));
-  EXPECT_TRUE(exited_with(lr.finish(), 0));
+  EXPECT_EQ(lr.finish().exit_status, 0);
   EXPECT_EQ(harness::read_file("/proc/self/fd/" + std::to_string(removed_file)), "u1\n");
   close(removed_file);
   EXPECT_EQ(box.read_file(SERVER_LOG), "u2\n");
@@ -470,7 +470,7 @@ TEST_F(LogrouteFaults, ManyFailingPathsGiveBoundedReports) {
                   " more failures not reported (too many failing paths)\n";
   streaming_logroute lr({});
   ASSERT_TRUE(lr.send(input));
-  EXPECT_TRUE(exited_with(lr.finish(), 0));
+  EXPECT_EQ(lr.finish().exit_status, 0);
   EXPECT_EQ(box.read_file(SERVER_LOG), expected_log);
   EXPECT_EQ(lr.err(), expected_err);
   EXPECT_EQ(lr.out(), expected_err);
@@ -598,9 +598,9 @@ TEST_F(LogrouteFaults, StopSignalsMidStreamLoseNothingInThePipe) {
     streaming_logroute lr({.backlog = backlog});
     ASSERT_TRUE(wait_until([&] { return box.exists(domain_log("h0.test")); }, 20s));
     for (int s = 0; s < signals; ++s) kill(lr.pid(), s % 2 ? SIGHUP : SIGTERM);
-    int status = lr.finish(false);
-    ASSERT_NE(status, -1) << "still running with the pipe open";
-    EXPECT_TRUE(exited_with(status, 0));
+    harness::run_result r = lr.finish(false);
+    ASSERT_NE(r.signal, SIGKILL) << "still running with the pipe open";
+    EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(files_under({"/var/www", "/var/log"}), expected);
     EXPECT_EQ(lr.err(), "");
   }

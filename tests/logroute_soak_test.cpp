@@ -28,6 +28,7 @@
 
 #include "harness/files.hpp"
 #include "harness/fixed_paths.hpp"
+#include "harness/process.hpp"
 #include "harness/sandbox.hpp"
 #include "harness/wait.hpp"
 
@@ -68,9 +69,9 @@ std::vector<std::pair<int, std::string>> open_descriptors(pid_t pid) {
 }
 
 // logroute reading a pipe; its standard output and error go to one file.
-struct piped_logroute : harness::piped_child {
+struct piped_logroute : harness::child {
   explicit piped_logroute(const std::string& output)
-      : piped_child({LOGROUTE_PATH}, {.out = output, .err = output}) {}
+      : child({LOGROUTE_PATH}, {.out = output, .err = output}) {}
 };
 
 // ---------------------------------------------------------------------------
@@ -124,7 +125,7 @@ long check_log(const soak_plan& plan, size_t host, bool ssl, const std::string& 
 }
 
 TEST(LogrouteSoak, EveryLineOnceMemoryFlatNoDescriptorLeft) {
-  harness::Sandbox box;
+  harness::sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
   soak_plan plan{env_size("VAREK_SOAK_LINES", 1000000), 0};
   plan.hosts = env_size("VAREK_SOAK_HOSTS", std::max<size_t>(plan.lines / 1000, 1));
@@ -158,8 +159,8 @@ TEST(LogrouteSoak, EveryLineOnceMemoryFlatNoDescriptorLeft) {
   long hwm_end = status_kb(lr.pid(), "VmHWM");
   long rss_end = status_kb(lr.pid(), "VmRSS");
   auto fds = open_descriptors(lr.pid());
-  int status = lr.finish(std::chrono::seconds(60));
-  ASSERT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  harness::run_result r = lr.finish(std::chrono::seconds(60));
+  ASSERT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(read_file("/tmp/logroute.out"), "");
 
   // Standard streams, the two ends of the pipe that wakes the wait for
@@ -218,7 +219,7 @@ std::string writer_text(int w, size_t i) {
 }
 
 TEST(LogrouteSoak, TwoLoggersOnTheSameFilesNeverTearOrMixLines) {
-  harness::Sandbox box;
+  harness::sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
   const int hosts = 8;
   const size_t lines = env_size("VAREK_SOAK_LINES", 1000000) / 10;
@@ -249,8 +250,7 @@ TEST(LogrouteSoak, TwoLoggersOnTheSameFilesNeverTearOrMixLines) {
   for (auto& t : writers) t.join();
   for (int w = 0; w < 2; ++w) {
     EXPECT_TRUE(sent_all[w]);
-    int status = loggers[w]->finish(std::chrono::seconds(300));
-    EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(loggers[w]->finish(std::chrono::seconds(300)).exit_status, 0);
     EXPECT_EQ(read_file("/tmp/logroute" + std::to_string(w) + ".out"), "");
   }
 

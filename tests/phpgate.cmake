@@ -3,14 +3,7 @@
 # it was started with, and the Debian php-cgi.
 add_executable(phpgate_standin phpgate_standin.cpp)
 
-add_executable(phpgate_e2e_test
-  phpgate_e2e_test.cpp
-  phpgate_exec_test.cpp
-  phpgate_registry_log_test.cpp
-  phpgate_php_test.cpp)
-target_link_libraries(phpgate_e2e_test PRIVATE e2e_harness php_launcher GTest::gtest_main)
-target_compile_definitions(phpgate_e2e_test PRIVATE
-  PHPGATE_PATH="$<TARGET_FILE:phpgate>"
-  PHP_STANDIN_PATH="$<TARGET_FILE:phpgate_standin>")
-add_dependencies(phpgate_e2e_test phpgate phpgate_standin)
-gtest_discover_tests(phpgate_e2e_test PROPERTIES LABELS e2e)
+varek_e2e_test(phpgate_e2e_test
+  phpgate_e2e_test.cpp phpgate_exec_test.cpp phpgate_registry_log_test.cpp phpgate_php_test.cpp
+  USES PHPGATE_PATH=phpgate PHP_STANDIN_PATH=phpgate_standin
+  LIBRARIES php_launcher LABELS e2e)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "harness/phpgate_sandbox.hpp"
+#include "harness/process.hpp"
 
 namespace {
 

@@ -83,7 +83,7 @@ bool starts_with(const std::string& text, const std::string& prefix) {
 
 // What phpgate may say on the way to a refusal: the registry's read and
 // parse failures, and syslog's own fallback when it cannot build a message.
-bool allowed_message(const harness::SyslogRecord& record, const std::vector<std::string>& also) {
+bool allowed_message(const harness::syslog_record& record, const std::vector<std::string>& also) {
   std::string text = record.ident + "|" + record.message;
   for (const auto& a : also)
     if (text == a) return true;
@@ -139,7 +139,7 @@ class PhpgateAllocation : public PhpgateSandbox {
         EXPECT_EQ(run.result.out, "") << where;
         EXPECT_EQ(run.result.err, "") << where;
         ASSERT_FALSE(run.log.empty()) << where;
-        const harness::SyslogRecord& last = run.log.back();
+        const harness::syslog_record& last = run.log.back();
         EXPECT_TRUE(last.ident + "|" + last.message == NOT_FOUND ||
                     last.raw.find("out of memory [") != std::string::npos)
             << where << ": " << last.raw;

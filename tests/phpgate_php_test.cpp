@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "harness/phpgate_sandbox.hpp"
+#include "harness/process.hpp"
 
 namespace {
 
@@ -87,7 +88,7 @@ class PhpgateRealPhp : public PhpgateSandbox {
 
   // The same request straight to php-cgi, as the reference for PHP's defaults.
   std::map<std::string, std::string> direct_report() {
-    return report_of(harness::run({PHP_CGI}, {.env = env, .stdin_data = body}).out);
+    return report_of(harness::run({PHP_CGI}, {.env = env, .input = body}).out);
   }
 
   const std::string body = "name=Varek+Tools&x=%41%42";

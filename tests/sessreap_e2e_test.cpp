@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "harness/process.hpp"
 #include "harness/sessreap_run.hpp"
 #include "harness/wait.hpp"
 
@@ -40,7 +41,7 @@ std::string without_readlink_warnings(const std::string& err) {
 // A directory name no other test process uses at the same time.
 std::string own_dir(const std::string& base) { return base + "-" + std::to_string(getpid()); }
 
-struct CommandLineCase {
+struct command_line_case {
   std::vector<std::string> args;
   int status;
   std::string out;
@@ -61,11 +62,11 @@ class Sessreap : public ::testing::Test {
     box.write_file(dir + "/" + name, "x|s:1:\"y\";");
     return dir + "/" + name;
   }
-  harness::Sandbox box;
+  harness::sandbox box;
 };
 
 TEST_F(Sessreap, CommandLineRules) {
-  const CommandLineCase cases[] = {
+  const command_line_case cases[] = {
       {{}, 1, "", NOT_ENOUGH},
       {{"/tmp/sess"}, 1, "", NOT_ENOUGH},
       {{"-v", "/tmp/sess"}, 1, "", NOT_ENOUGH},
@@ -198,11 +199,13 @@ TEST_F(Sessreap, KeepsFilesHeldOpenThroughAnyPathToThem) {
       {alias + "/sess_held", dir}, {held, alias}, {hard, dir}, {"", dir}};  // "": /mnt elsewhere
   const auto clock = frozen_clock_env(ctime_of(held) + 3600);
   for (const auto& [held_as, swept_as] : held_as_swept_as) {
-    std::unique_ptr<harness::Child> holder;
+    std::unique_ptr<harness::child> holder;
     if (held_as.empty()) {  // held in a mount namespace that sees the directory at /mnt only
-      holder = std::make_unique<harness::Child>(std::vector<std::string>{
-          "unshare", "-m", "sh", "-c",
-          "mount --bind " + dir + " /mnt && exec sleep 60 9</mnt/sess_held"});
+      holder = std::make_unique<harness::child>(
+          std::vector<std::string>{
+              "unshare", "-m", "sh", "-c",
+              "mount --bind " + dir + " /mnt && exec sleep 60 9</mnt/sess_held"},
+          harness::run_options{.env = harness::current_environment()});
       const std::string fd = "/proc/" + std::to_string(holder->pid()) + "/fd/9";
       ASSERT_TRUE(harness::wait_until([&] { return access(fd.c_str(), F_OK) == 0; }, 5s))
           << "the holder never opened /mnt/sess_held";

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "harness/fixed_paths.hpp"
+#include "harness/process.hpp"
 #include "harness/sessreap_run.hpp"
 #include "harness/wait.hpp"
 
@@ -36,7 +37,7 @@ bool holds_open(pid_t pid, const std::string& path) {
 
 TEST(SessreapWithPhp, RemovesExactlyTheExpiredSessionsNoPhpProcessHolds) {
   if (access(harness::PHP_CLI.c_str(), X_OK) != 0) GTEST_SKIP() << "php-cli is not installed";
-  harness::Sandbox box;
+  harness::sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
   box.make_dirs(SAVE_PATH, 0733);
 
@@ -45,7 +46,8 @@ TEST(SessreapWithPhp, RemovesExactlyTheExpiredSessionsNoPhpProcessHolds) {
     ASSERT_EQ(r.exit_status, 0) << r.err;
   }
   const std::string held = std::string(SAVE_PATH) + "/sess_busy1";
-  harness::Child busy(php_args(start_session("busy1", "sleep(120);")));
+  harness::child busy(php_args(start_session("busy1", "sleep(120);")),
+                      {.env = harness::current_environment()});
   ASSERT_TRUE(harness::wait_until([&] { return holds_open(busy.pid(), held); }, 20s))
       << "PHP never opened its session file";
 

@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "harness/process.hpp"
 #include "harness/sessreap_run.hpp"
 
 namespace {
@@ -38,7 +39,7 @@ int count_with_prefix(const std::string& prefix, int count) {
 // Expired files "old<i>", then, two seconds later, fresh files "new<i>";
 // returns the clock at which the old ones are 61 s old and the new ones not
 // yet 60 s.
-time_t make_session_dir(harness::Sandbox& box, int old_count, int new_count) {
+time_t make_session_dir(harness::sandbox& box, int old_count, int new_count) {
   box.make_dirs(kDir, 0733);
   create_files("old", old_count);
   time_t last_old = harness::ctime_of(kDir + "/old" + std::to_string(old_count - 1));
@@ -48,8 +49,8 @@ time_t make_session_dir(harness::Sandbox& box, int old_count, int new_count) {
 }
 
 // Holds old<first> .. old<first + count*per_holder - 1>, per_holder each.
-std::vector<std::unique_ptr<harness::Child>> start_holders(int count, int per_holder) {
-  std::vector<std::unique_ptr<harness::Child>> holders;
+std::vector<std::unique_ptr<harness::child>> start_holders(int count, int per_holder) {
+  std::vector<std::unique_ptr<harness::child>> holders;
   for (int h = 0; h < count; ++h) {
     std::vector<std::string> paths;
     for (int k = 0; k < per_holder; ++k)
@@ -61,7 +62,7 @@ std::vector<std::unique_ptr<harness::Child>> start_holders(int count, int per_ho
 
 TEST(SessreapStress, HundredsOfHoldersOverAHundredThousandFiles) {
   kDir = "/tmp/sess-many-holders-" + std::to_string(getpid());
-  harness::Sandbox box;
+  harness::sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
   const int half = 50000, holders = 300, per_holder = 2;
   time_t now = make_session_dir(box, half, half);
@@ -93,7 +94,7 @@ pid_t start_churn() {
 
 TEST(SessreapStress, FilesAppearingAndVanishingDuringTheWalk) {
   kDir = "/tmp/sess-churn-" + std::to_string(getpid());
-  harness::Sandbox box;
+  harness::sandbox box;
   if (!box.ok()) GTEST_SKIP() << box.why();
   box.write_file("/tmp/outside/old0", "not a session of this directory");
   time_t now = make_session_dir(box, 20000, 5000);

@@ -12,7 +12,9 @@
 
 #include "harness/fixed_paths.hpp"
 #include "harness/php_registry.hpp"
+#include "harness/process.hpp"
 #include "harness/sandbox.hpp"
+#include "harness/syslog_capture.hpp"
 
 namespace harness {
 
@@ -28,8 +30,8 @@ struct standin_record {
 };
 
 struct gate_run {
-  harness::RunResult result;
-  std::vector<harness::SyslogRecord> log;
+  harness::run_result result;
+  std::vector<harness::syslog_record> log;
   standin_record php;
 };
 
@@ -66,21 +68,21 @@ class PhpgateSandbox : public testing::Test {
                     const std::vector<std::string>& argv = {PHPGATE_PATH}) {
     unlink(RECORD_PATH);
     gate_run run;
-    run.result = harness::run(argv, {.env = env, .stdin_data = stdin_data});
+    run.result = harness::run(argv, {.env = env, .input = stdin_data});
     run.log = syslog_->drain(std::chrono::milliseconds(0));
     if (box_.exists(RECORD_PATH)) run.php = parse_standin_record(box_.read_file(RECORD_PATH));
     return run;
   }
 
-  harness::Sandbox box_;
-  std::optional<harness::SyslogCapture> syslog_;
+  harness::sandbox box_;
+  std::optional<harness::syslog_capture> syslog_;
 };
 
 // Messages of a run as "ident|message" for comparison in one piece; every
 // one must also carry LOG_USER | LOG_ERR and the process id of the run.
 inline std::vector<std::string> messages_of(const gate_run& run) {
   std::vector<std::string> texts;
-  for (const harness::SyslogRecord& record : run.log) {
+  for (const harness::syslog_record& record : run.log) {
     EXPECT_EQ(record.priority, 8 + 3) << record.raw;
     EXPECT_GT(record.pid, 0) << record.raw;
     EXPECT_EQ(record.pid, run.log.front().pid) << record.raw;

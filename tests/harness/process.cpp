@@ -1,4 +1,7 @@
-// Starting the programs under test and collecting what they write.
+// Starting children, feeding their input and collecting what they write:
+// one loop (child::pump) serves every wait.
+#include "harness/process.hpp"
+
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <poll.h>
@@ -16,8 +19,8 @@
 #include <set>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
-#include "harness/sandbox.hpp"
 #include "harness/wait.hpp"
 
 extern char** environ;
@@ -26,29 +29,39 @@ namespace harness {
 namespace {
 
 namespace fs = std::filesystem;
+using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-// How long the outputs of a killed child are read on, how long a child has
-// to start, and to end once asked to stop.
+// How long the output of a killed child is read on, how long a child has
+// to start, and to end once stopped.
 constexpr auto KILL_GRACE = std::chrono::seconds(1);
 constexpr auto START_LIMIT = std::chrono::seconds(10);
 constexpr auto STOP_LIMIT = std::chrono::seconds(20);
+constexpr size_t DEFAULT_PIPE_SIZE = 65536;
 
-struct Pipe {
-  int fd[2] = {-1, -1};
-  Pipe() {
-    if (pipe2(fd, O_CLOEXEC) != 0)
-      throw std::runtime_error(std::string("pipe: ") + strerror(errno));
+[[noreturn]] void fail(const std::string& what) {
+  throw std::runtime_error(what + ": " + strerror(errno));
+}
+
+struct pipe_pair {
+  int read = -1, write = -1;
+  pipe_pair() {
+    int fd[2];
+    if (pipe2(fd, O_CLOEXEC) != 0) fail("pipe");
+    read = fd[0];
+    write = fd[1];
   }
-  ~Pipe() { close_both(); }
-  void close_end(int i) {
-    if (fd[i] >= 0) close(fd[i]);
-    fd[i] = -1;
-  }
+  ~pipe_pair() { close_both(); }
   void close_both() {
-    close_end(0);
-    close_end(1);
+    close_fd(read);
+    close_fd(write);
   }
+  static void close_fd(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+  int take_read() { return std::exchange(read, -1); }
+  int take_write() { return std::exchange(write, -1); }
 };
 
 std::vector<char*> c_strings(const std::vector<std::string>& v) {
@@ -58,80 +71,19 @@ std::vector<char*> c_strings(const std::vector<std::string>& v) {
   return out;
 }
 
-[[noreturn]] void exec_child(const std::vector<std::string>& argv, const RunOptions& o, Pipe& in,
-                             Pipe& out, Pipe& err) {
-  dup2(in.fd[0], 0);
-  dup2(out.fd[1], 1);
-  dup2(err.fd[1], 2);
-  if (!o.cwd.empty() && chdir(o.cwd.c_str()) != 0) _exit(125);
-  auto args = c_strings(argv);
-  auto env = c_strings(o.env);
-  signal(SIGPIPE, SIG_DFL);
-  execve(args[0], args.data(), env.data());
-  dprintf(2, "harness: cannot run %s: %s\n", args[0], strerror(errno));
-  _exit(125);
-}
-
-// Feeds standard input and drains both outputs until they are closed (by the
-// child and whatever it started) or the deadline passes; returns whether
-// they were.
-bool pump(Pipe& in, Pipe& out, Pipe& err, const std::string& input, RunResult& r,
-          steady_clock::time_point deadline) {
-  size_t written = 0;
-  if (input.empty()) in.close_end(1);
-  if (in.fd[1] >= 0) fcntl(in.fd[1], F_SETFL, O_NONBLOCK);
-  while (out.fd[0] >= 0 || err.fd[0] >= 0) {
-    pollfd p[3] = {{out.fd[0], POLLIN, 0}, {err.fd[0], POLLIN, 0}, {in.fd[1], POLLOUT, 0}};
-    auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady_clock::now());
-    if (left.count() <= 0) return false;
-    if (poll(p, 3, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
-    Pipe* sources[2] = {&out, &err};
-    std::string* sinks[2] = {&r.out, &r.err};
-    for (int i = 0; i < 2; ++i) {
-      if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buf[65536];
-      ssize_t n = read(sources[i]->fd[0], buf, sizeof buf);
-      if (n > 0)
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      else if (n == 0 || errno != EINTR)
-        sources[i]->close_end(0);
-    }
-    if (p[2].revents & (POLLOUT | POLLERR | POLLHUP)) {
-      ssize_t n = write(in.fd[1], input.data() + written, input.size() - written);
-      if (n > 0) written += static_cast<size_t>(n);
-      if (n < 0 && errno != EAGAIN && errno != EINTR)
-        in.close_end(1);
-      else if (written == input.size())
-        in.close_end(1);
-    }
-  }
-  return true;
-}
-
-// Waits for pid to end until the deadline, then kills it (and sets killed);
-// returns its wait status.
-int reap(pid_t pid, steady_clock::time_point deadline, bool& killed) {
-  int status = 0;
-  auto pause = std::chrono::milliseconds(1);
-  for (;;) {
-    pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid || (done < 0 && errno != EINTR)) return status;
-    if (steady_clock::now() >= deadline) break;
-    std::this_thread::sleep_for(pause);
-    pause = std::min(pause * 2, std::chrono::milliseconds(50));
-  }
-  kill(pid, SIGKILL);
-  killed = true;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return status;
+// In the child: fd becomes the standard descriptor target, from a pipe or
+// from the file at path.
+void redirect(int target, const pipe_pair& from, const std::string& path, int reuse = -1) {
+  int fd = reuse >= 0     ? reuse
+           : path.empty() ? (target == 0 ? from.read : from.write)
+                          : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0 || dup2(fd, target) < 0) _exit(125);
 }
 
 // Waits up to the limit for fd to become readable; false when it did not.
 bool readable_within(int fd, steady_clock::duration limit) {
   pollfd p{fd, POLLIN, 0};
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(limit).count();
+  auto ms = std::chrono::duration_cast<milliseconds>(limit).count();
   int n;
   while ((n = poll(&p, 1, static_cast<int>(ms))) < 0 && errno == EINTR) {
   }
@@ -177,6 +129,26 @@ std::vector<std::string> wrapped(const std::vector<std::string>& argv) {
   return out;
 }
 
+// SIGPIPE is held back on the calling thread while it lives: a child that
+// has gone makes a write fail with EPIPE instead of ending the test.
+class sigpipe_held {
+ public:
+  sigpipe_held() {
+    sigemptyset(&pipe_signal_);
+    sigaddset(&pipe_signal_, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal_, &old_mask_);
+  }
+  ~sigpipe_held() {
+    timespec no_wait = {0, 0};
+    while (sigtimedwait(&pipe_signal_, nullptr, &no_wait) > 0) {
+    }
+    pthread_sigmask(SIG_SETMASK, &old_mask_, nullptr);
+  }
+
+ private:
+  sigset_t pipe_signal_, old_mask_;
+};
+
 }  // namespace
 
 std::vector<std::string> current_environment() {
@@ -185,163 +157,168 @@ std::vector<std::string> current_environment() {
   return env;
 }
 
-RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
-  RunResult r;
-  Pipe in, out, err;
-  auto old_sigpipe = signal(SIGPIPE, SIG_IGN);
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error(std::string("fork: ") + strerror(errno));
-  if (pid == 0) exec_child(wrapped(argv), options, in, out, err);
-  in.close_end(0);
-  out.close_end(1);
-  err.close_end(1);
-  auto deadline = steady_clock::now() + options.timeout;
-  bool closed = pump(in, out, err, options.stdin_data, r, deadline);
-  in.close_end(1);
-  bool killed = false;
-  int status = reap(pid, deadline, killed);
-  signal(SIGPIPE, old_sigpipe);
-  std::string limit = std::to_string(options.timeout.count()) + " ms";
-  if (killed) {
-    // What the child wrote before it died is still in the pipes.
-    closed = pump(in, out, err, "", r, steady_clock::now() + KILL_GRACE);
-    r.err += "\nharness: " + argv[0] + " still running after " + limit + ": killed\n";
-  }
-  if (!closed)
-    r.err += "\nharness: " + argv[0] + "'s output still held open by another process after " +
-             limit + ": not read further\n";
-  if (WIFEXITED(status)) r.exit_status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
-  return r;
+child::child(const std::vector<std::string>& argv, const run_options& options)
+    : options_(options), name_(argv.at(0)) {
+  start(&argv, nullptr);
 }
 
-// The child reports a failed exec through a pipe that a successful one closes.
-Child::Child(const std::vector<std::string>& argv) {
-  Pipe started;
+child::child(const std::function<int()>& body, const run_options& options)
+    : options_(options), name_("the child") {
+  start(nullptr, &body);
+}
+
+// A program's child reports a failed exec through a pipe that a successful
+// one closes.
+void child::start(const std::vector<std::string>* argv, const std::function<int()>* body) {
+  pipe_pair in, out, err, started;
+  const std::string& input = options_.input;
+  if (input.size() > DEFAULT_PIPE_SIZE)
+    fcntl(in.write, F_SETPIPE_SZ, static_cast<int>(input.size()));
+  fcntl(in.write, F_SETFL, O_NONBLOCK);
+  ssize_t n = input.empty() ? 0 : write(in.write, input.data(), input.size());
+  pending_ = input.substr(n > 0 ? static_cast<size_t>(n) : 0);
+  std::fflush(nullptr);
   pid_ = fork();
-  if (pid_ < 0) throw std::runtime_error(std::string("fork: ") + strerror(errno));
+  if (pid_ < 0) fail("fork");
   if (pid_ == 0) {
-    int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    auto args = c_strings(argv);
-    execvp(args[0], args.data());
-    int error = errno;
-    (void)!write(started.fd[1], &error, sizeof error);
-    _exit(127);
-  }
-  started.close_end(1);
-  int error = 0;
-  if (!readable_within(started.fd[0], START_LIMIT))
-    error = ETIMEDOUT;
-  else if (read(started.fd[0], &error, sizeof error) <= 0)
-    return;  // closed by exec: running
-  stop(SIGKILL);
-  throw std::runtime_error("cannot start " + argv[0] + ": " + strerror(error));
-}
-
-Child::~Child() {
-  if (pid_ > 0) stop(SIGKILL);
-}
-
-int Child::stop(int sig) {
-  if (pid_ <= 0) return -1;
-  kill(pid_, sig);
-  bool killed = false;
-  int status = reap(pid_, steady_clock::now() + STOP_LIMIT, killed);
-  if (killed)
-    fprintf(stderr, "harness: process %d still running %lld s after signal %d: killed\n", pid_,
-            static_cast<long long>(STOP_LIMIT.count()), sig);
-  pid_ = -1;
-  return status;
-}
-
-piped_child::piped_child(const std::vector<std::string>& argv, const options& o) {
-  Pipe in;
-  if (!o.backlog.empty()) {
-    fcntl(in.fd[1], F_SETPIPE_SZ, static_cast<int>(o.backlog.size()));
-    if (write(in.fd[1], o.backlog.data(), o.backlog.size()) !=
-        static_cast<ssize_t>(o.backlog.size()))
-      throw std::runtime_error("the backlog does not fit in the pipe");
-  }
-  pid_ = fork();
-  if (pid_ < 0) throw std::runtime_error(std::string("fork: ") + strerror(errno));
-  if (pid_ == 0) {
-    int out = open(o.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = o.err == o.out ? out : open(o.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(in.fd[0], 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    close_range(3, ~0u, 0);
+    redirect(0, in, "");
+    redirect(1, out, options_.out);
+    redirect(2, err, options_.err, options_.err == options_.out && !options_.out.empty() ? 1 : -1);
+    for (pipe_pair* p : {&in, &out, &err}) p->close_both();
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     signal(SIGPIPE, SIG_DFL);
-    if (o.in_child != nullptr && !o.in_child()) _exit(124);
-    auto args = c_strings(argv);
-    char* no_environment[] = {nullptr};
-    execve(args[0], args.data(), no_environment);
+    if (!options_.cwd.empty() && chdir(options_.cwd.c_str()) != 0) _exit(125);
+    if (options_.in_child != nullptr && !options_.in_child()) _exit(124);
+    if (body != nullptr) {
+      close(started.write);
+      int code = (*body)();
+      std::fflush(nullptr);
+      _exit(code);
+    }
+    close_range(3, ~0u, CLOSE_RANGE_CLOEXEC);
+    auto args = c_strings(*argv);
+    auto env = c_strings(options_.env);
+    execvpe(args[0], args.data(), env.data());
+    int error = errno;
+    (void)!write(started.write, &error, sizeof error);
     _exit(127);
   }
-  input_ = in.fd[1];
-  in.fd[1] = -1;
+  input_ = in.take_write();
+  if (options_.out.empty()) out_ = out.take_read();
+  if (options_.err.empty()) err_ = err.take_read();
+  pipe_pair::close_fd(started.write);
+  int error = 0;
+  if (!readable_within(started.read, START_LIMIT))
+    error = ETIMEDOUT;
+  else if (read(started.read, &error, sizeof error) <= 0)
+    return;  // closed by exec, or by the fork that runs body: running
+  errno = error;
+  fail("cannot start " + name_);
 }
 
-piped_child::~piped_child() {
-  if (input_ >= 0) close(input_);
+child::~child() {
+  for (int fd : {input_, out_, err_})
+    if (fd >= 0) close(fd);
   if (pid_ > 0) {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
 }
 
-// SIGPIPE is held back on this thread while it writes: a program that has
-// gone makes the write fail with EPIPE instead of ending the test.
-bool piped_child::send(const std::string& text) {
-  sigset_t pipe_signal, old_mask;
-  sigemptyset(&pipe_signal);
-  sigaddset(&pipe_signal, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipe_signal, &old_mask);
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(input_, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
+// Writes the pending input and reads the output until the input is written
+// (and, when until_closed, the output is closed by the child and whatever
+// it started) or the deadline passes; returns whether that was reached.
+bool child::pump(steady_clock::time_point deadline, bool until_closed) {
+  sigpipe_held held;
+  for (;;) {
+    bool writing = input_ >= 0 && !pending_.empty();
+    if (!writing && !(until_closed && (out_ >= 0 || err_ >= 0))) return true;
+    auto left = std::chrono::duration_cast<milliseconds>(deadline - steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p[3] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}, {writing ? input_ : -1, POLLOUT, 0}};
+    if (poll(p, 3, static_cast<int>(left.count())) < 0 && errno != EINTR) return false;
+    int* sources[2] = {&out_, &err_};
+    std::string* sinks[2] = {&result_.out, &result_.err};
+    for (int i = 0; i < 2; ++i) {
+      if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buf[65536];
+      ssize_t n = read(*sources[i], buf, sizeof buf);
+      if (n > 0)
+        sinks[i]->append(buf, static_cast<size_t>(n));
+      else if (n == 0 || errno != EINTR)
+        pipe_pair::close_fd(*sources[i]);
+    }
+    if (p[2].revents & (POLLOUT | POLLERR | POLLHUP)) {
+      ssize_t n = write(input_, pending_.data(), pending_.size());
+      if (n > 0) pending_.erase(0, static_cast<size_t>(n));
+      if (n < 0 && errno != EAGAIN && errno != EINTR) {  // no longer read
+        pipe_pair::close_fd(input_);
+        pending_.clear();
+        return false;
+      }
+    }
   }
-  timespec no_wait = {0, 0};
-  if (done < text.size()) sigtimedwait(&pipe_signal, nullptr, &no_wait);
-  pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
-  return done == text.size();
 }
 
-int piped_child::finish(std::chrono::milliseconds limit, bool close_input) {
-  if (close_input && input_ >= 0) {
-    close(input_);
-    input_ = -1;
-  }
-  int status = wait_for_exit(pid_, limit);
-  if (status != -1) pid_ = -1;
-  return status;
+bool child::send(const std::string& text) {
+  if (input_ < 0) return false;
+  pending_ += text;
+  return pump(steady_clock::now() + options_.timeout, false) && pending_.empty();
 }
 
-std::unique_ptr<Child> hold_open(const std::vector<std::string>& paths) {
-  Pipe ready;
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error(std::string("fork: ") + strerror(errno));
-  if (pid == 0) {
+run_result child::finish(milliseconds limit, bool close_input) {
+  if (pid_ <= 0) return {};
+  auto deadline = steady_clock::now() + limit;
+  pump(deadline, false);
+  if (close_input) pipe_pair::close_fd(input_);
+  bool closed = pump(deadline, true);
+  int status =
+      reap_within(pid_, std::chrono::duration_cast<milliseconds>(std::max(
+                            deadline - steady_clock::now(), steady_clock::duration::zero())));
+  bool killed = status == -1;
+  pid_ = -1;
+  std::string limit_text = std::to_string(limit.count()) + " ms";
+  if (killed) {
+    // What the child wrote before it died is still in the pipes.
+    closed = pump(steady_clock::now() + KILL_GRACE, true);
+    result_.err += "\nharness: " + name_ + " still running after " + limit_text + ": killed\n";
+    result_.signal = SIGKILL;
+  }
+  if (!closed)
+    result_.err += "\nharness: " + name_ + "'s output still held open by another process after " +
+                   limit_text + ": not read further\n";
+  if (!killed && WIFEXITED(status)) result_.exit_status = WEXITSTATUS(status);
+  if (!killed && WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
+  return std::move(result_);
+}
+
+run_result child::stop(int sig) {
+  if (pid_ <= 0) return {};
+  kill(pid_, sig);
+  return finish(STOP_LIMIT);
+}
+
+run_result run(const std::vector<std::string>& argv, const run_options& options) {
+  return child(wrapped(argv), options).finish(options.timeout);
+}
+
+run_result run(const std::function<int()>& body, const run_options& options) {
+  return child(body, options).finish(options.timeout);
+}
+
+std::unique_ptr<child> hold_open(const std::vector<std::string>& paths) {
+  auto holder = std::make_unique<child>([&paths] {
     // The descriptors are opened without O_CLOEXEC and kept for life.
     for (const auto& p : paths)
-      if (open(p.c_str(), O_RDONLY | O_NONBLOCK) < 0) _exit(1);
-    char ok = 'y';
-    (void)!write(ready.fd[1], &ok, 1);
+      if (open(p.c_str(), O_RDONLY | O_NONBLOCK) < 0) return 1;
     for (;;) pause();
-  }
-  ready.close_end(1);
-  auto child = std::make_unique<Child>(pid);
-  char c = 0;
-  if (!readable_within(ready.fd[0], START_LIMIT) || read(ready.fd[0], &c, 1) != 1)
-    throw std::runtime_error("holder could not open its files");
-  if (!holds_open(pid, paths))
-    throw std::runtime_error("the files do not show in the holder's /proc/" + std::to_string(pid) +
-                             "/fd");
-  return child;
+  });
+  if (!wait_until([&] { return holds_open(holder->pid(), paths); }, START_LIMIT))
+    throw std::runtime_error("the files do not show in the holder's /proc/" +
+                             std::to_string(holder->pid()) + "/fd");
+  return holder;
 }
 
 }  // namespace harness

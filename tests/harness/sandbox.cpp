@@ -69,7 +69,7 @@ bool same_directory(int fd, const std::string& path) {
 
 }  // namespace
 
-Sandbox::Sandbox() {
+sandbox::sandbox() {
   why_ = enter_private_namespace();
   if (!ok()) return;
   std::vector<held_dir> kept = open_kept_dirs();
@@ -100,14 +100,14 @@ Sandbox::Sandbox() {
 
 // Mounts the directory open as fd, which a private layer now covers, back at
 // its own path: tests see the real one, not a copy or an overlay of it.
-void Sandbox::bind_back(int fd, const std::string& path) {
+void sandbox::bind_back(int fd, const std::string& path) {
   fs::create_directories(path);
   std::string source = "/proc/self/fd/" + std::to_string(fd);
   mount_or_fail(source.c_str(), path.c_str(), nullptr, MS_BIND | MS_REC, nullptr);
 }
 
 // A minimal /dev of our own, so /dev/log can be bound whatever the host has.
-void Sandbox::build_dev() {
+void sandbox::build_dev() {
   const std::string keep = "/tmp/.sandbox/hostdev";
   fs::create_directories(keep);
   mount_or_fail("/dev", keep.c_str(), nullptr, MS_BIND | MS_REC, nullptr);
@@ -131,23 +131,23 @@ void Sandbox::build_dev() {
   mounts_.erase(std::find(mounts_.begin(), mounts_.end(), keep));
 }
 
-Sandbox::~Sandbox() {
+sandbox::~sandbox() {
   for (auto it = mounts_.rbegin(); it != mounts_.rend(); ++it) umount2(it->c_str(), MNT_DETACH);
 }
 
-void Sandbox::mount_or_fail(const char* source, const char* target, const char* type,
+void sandbox::mount_or_fail(const char* source, const char* target, const char* type,
                             unsigned long flags, const char* data) {
   if (mount(source, target, type, flags, data) != 0)
     throw std::runtime_error(std::string("mount ") + target + ": " + strerror(errno));
   mounts_.push_back(target);
 }
 
-void Sandbox::make_dirs(const std::string& path, mode_t mode) {
+void sandbox::make_dirs(const std::string& path, mode_t mode) {
   fs::create_directories(path);
   chmod(path.c_str(), mode);
 }
 
-void Sandbox::write_file(const std::string& path, const std::string& content, mode_t mode) {
+void sandbox::write_file(const std::string& path, const std::string& content, mode_t mode) {
   fs::path p(path);
   if (p.has_parent_path()) fs::create_directories(p.parent_path());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -157,24 +157,24 @@ void Sandbox::write_file(const std::string& path, const std::string& content, mo
   chmod(path.c_str(), mode);
 }
 
-std::string Sandbox::read_file(const std::string& path) const {
+std::string sandbox::read_file(const std::string& path) const {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
 }
 
-bool Sandbox::exists(const std::string& path) const {
+bool sandbox::exists(const std::string& path) const {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;
 }
 
-void Sandbox::mount_tmpfs(const std::string& path, const std::string& options) {
+void sandbox::mount_tmpfs(const std::string& path, const std::string& options) {
   fs::create_directories(path);
   mount_or_fail("sandbox", path.c_str(), "tmpfs", 0, options.empty() ? nullptr : options.c_str());
 }
 
-void Sandbox::make_read_only(const std::string& path) {
+void sandbox::make_read_only(const std::string& path) {
   mount_or_fail(path.c_str(), path.c_str(), nullptr, MS_BIND, nullptr);
   if (mount(nullptr, path.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
     throw std::runtime_error("remount read-only " + path + ": " + strerror(errno));

@@ -1,4 +1,6 @@
 // A real syslog socket at /dev/log, read back by the test.
+#include "harness/syslog_capture.hpp"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -8,11 +10,9 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "harness/sandbox.hpp"
-
 namespace harness {
 
-SyslogCapture::SyslogCapture() {
+syslog_capture::syslog_capture() {
   fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) throw std::runtime_error(std::string("socket: ") + strerror(errno));
   sockaddr_un addr{};
@@ -26,13 +26,13 @@ SyslogCapture::SyslogCapture() {
   }
 }
 
-SyslogCapture::~SyslogCapture() {
+syslog_capture::~syslog_capture() {
   close(fd_);
   unlink("/dev/log");
 }
 
-std::vector<SyslogRecord> SyslogCapture::drain(std::chrono::milliseconds wait) {
-  std::vector<SyslogRecord> records;
+std::vector<syslog_record> syslog_capture::drain(std::chrono::milliseconds wait) {
+  std::vector<syslog_record> records;
   pollfd p{fd_, POLLIN, 0};
   int timeout = static_cast<int>(wait.count());
   while (poll(&p, 1, records.empty() ? timeout : 0) > 0) {
@@ -45,8 +45,8 @@ std::vector<SyslogRecord> SyslogCapture::drain(std::chrono::milliseconds wait) {
 }
 
 // "<PRI>Mmm dd hh:mm:ss IDENT[PID]: MESSAGE" (the timestamp is 15 bytes).
-SyslogRecord parse_syslog_datagram(const std::string& raw) {
-  SyslogRecord r;
+syslog_record parse_syslog_datagram(const std::string& raw) {
+  syslog_record r;
   r.raw = raw;
   size_t close_angle = raw.find('>');
   if (raw.empty() || raw[0] != '<' || close_angle == std::string::npos) return r;
