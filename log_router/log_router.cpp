@@ -96,8 +96,19 @@ void start_next_line(router* r, std::size_t at) {
   r->part = line_part::tags;
 }
 
-// A line without its two tags is skipped, and counted for the report.
-void skip_untagged_line(router* r) { failure_reports_untagged(&r->target.reports); }
+// A line without its two tags is skipped, and counted for the report: one
+// that ends (at `next_line`), or one whose tags would lie past the limit.
+void count_untagged_line(router* r) { failure_reports_untagged(&r->target.reports); }
+
+void skip_untagged_line(router* r, std::size_t next_line) {
+  count_untagged_line(r);
+  start_next_line(r, next_line);
+}
+
+void skip_line_with_tags_too_far(router* r) {
+  count_untagged_line(r);
+  r->part = line_part::skip;
+}
 
 // Both tags found, the second "@@" at `second_separator`: the log line
 // follows at once when the file of this key is open, else after a switch.
@@ -153,10 +164,7 @@ void scan_tags(router* r) {
   std::size_t limit = std::min(r->end, r->line_start + LOG_ROUTER_TAG_LIMIT);
   for (std::size_t i = r->pos; i < limit; ++i) {
     char c = r->data[i];
-    if (c == '\n') {
-      skip_untagged_line(r);
-      return start_next_line(r, i + 1);
-    }
+    if (c == '\n') return skip_untagged_line(r, i + 1);
     if (c != '@' || i == r->line_start || r->data[i - 1] != '@') continue;
     if (r->first_separator == NONE) {
       r->first_separator = i - 1;
@@ -165,9 +173,7 @@ void scan_tags(router* r) {
     }
   }
   r->pos = limit;
-  if (limit < r->line_start + LOG_ROUTER_TAG_LIMIT) return;
-  skip_untagged_line(r);
-  r->part = line_part::skip;
+  if (limit == r->line_start + LOG_ROUTER_TAG_LIMIT) skip_line_with_tags_too_far(r);
 }
 
 // Copies (body) or drops (skip) the line up to and including its newline.
@@ -290,7 +296,7 @@ void finish(router* r, int input_fd) {
     bool cut_line_in_file = log_target_end_line(&r->target);
     report_unrouted(r, input_fd, cut_line_in_file);
   } else {
-    if (r->part == line_part::tags && r->end > r->line_start) skip_untagged_line(r);
+    if (r->part == line_part::tags && r->end > r->line_start) count_untagged_line(r);
     write_pending(r);
   }
   log_target_finish(&r->target);
