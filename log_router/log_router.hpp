@@ -34,9 +34,9 @@ static_assert(LOG_ROUTER_BUFFER_SIZE > LOG_ROUTER_TAG_LIMIT,
 // a last line without its newline and closes the log file.  At the prompt
 // stop (a second stop signal, see input_stream.hpp) the input is cut off
 // instead: a line cut short is not written, and when a part of it is in its
-// file already, that part is ended with a newline.  Should the drain run out
-// of time, nothing more is opened or written.  Either way, the input left
-// unrouted is reported: "Lost access log lines: N lines (B bytes) not routed
-// within 1000 ms of the stop signal".  extra_ssl_port may be null.  Returns
-// the exit status, 0.
+// file already, that part is ended with a newline.  Should the drain run
+// out of time, nothing more is opened or written but that newline.  Either
+// way, the input left unrouted is reported: "Lost access log lines: N lines
+// (B bytes) not routed within 1000 ms of the stop signal".  extra_ssl_port
+// may be null.  Returns the exit status, 0.
 int log_router_run(int input_fd, const char* extra_ssl_port, log_path_resolver resolve);
