@@ -371,7 +371,7 @@ TEST_F(Logroute, EmptyOrUnroutableInputOpensNothing) {
 // second one is the prompt stop: what the pipe already holds is still
 // routed, and logroute ends within two seconds with status 0 although the
 // pipe is still open.
-TEST_F(Logroute, FirstStopSignalRoutesOnSecondRoutesWhatThePipeHoldsAndExits) {
+TEST_F(Logroute, FirstStopSignalChangesNothingSecondDrainsThePipeAndExits) {
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
     fs::remove(domain_log("example.com"));
     harness::piped_child p({LOGROUTE_PATH}, {});
