@@ -14,7 +14,7 @@
 namespace {
 
 // Set by the signal handlers; the only state a handler may safely touch.
-volatile sig_atomic_t stop_signal_seen = 0;
+volatile sig_atomic_t stop_signals_seen = 0;  // counted up to 2
 volatile sig_atomic_t drain_out_of_time = 0;
 // Written by the stop handler, so that a wait for input ends even when the
 // signal comes between the test of the flag and the wait.
@@ -34,10 +34,12 @@ void arm_alarm(long milliseconds) {
   setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
+// The first stop signal is only counted; the second starts the prompt stop.
 void note_stop_signal(int) {
   int saved = errno;
-  if (!stop_signal_seen) {
-    stop_signal_seen = 1;
+  int seen = stop_signals_seen;
+  if (seen < 2) stop_signals_seen = seen + 1;
+  if (seen == 1) {
     arm_alarm(INPUT_DRAIN_LIMIT_MS);
     if (write(wake_pipe[1], "", 1) < 0) {
       // Full already: the wait ends anyway.
@@ -65,11 +67,12 @@ int handle(int sig, void (*handler)(int), int flags) {
   action.sa_handler = handler;
   action.sa_flags = flags;
   sigemptyset(&action.sa_mask);
+  for (int stop : STOP_SIGNALS) sigaddset(&action.sa_mask, stop);  // counted one at a time
   return sigaction(sig, &action, nullptr);
 }
 
-// Waits until fd is readable (or at its end): 1; or until a stop signal
-// arrives: 0 (or -1 with EINTR).
+// Waits until fd is readable (or at its end): 1; or until the prompt stop:
+// 0 (or -1 with EINTR).
 int wait_for_input(int fd) {
   struct pollfd fds[2] = {{fd, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
   int ready = poll(fds, 2, -1);
@@ -131,7 +134,7 @@ int input_stream_setup() {
   return sigprocmask(SIG_UNBLOCK, &ours, nullptr);
 }
 
-bool input_stream_stopping() { return stop_signal_seen != 0; }
+bool input_stream_stopping() { return stop_signals_seen >= 2; }
 
 bool input_stream_out_of_time() { return drain_out_of_time != 0; }
 
@@ -141,7 +144,7 @@ ssize_t input_read(int fd, char* buffer, std::size_t size) {
     int ready = wait_for_input(fd);
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) return -1;
-    if (ready == 0) continue;  // a stop signal: drain from now on
+    if (ready == 0) continue;  // the prompt stop: drain from now on
     ssize_t n = read(fd, buffer, size);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     return n;

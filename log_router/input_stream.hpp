@@ -1,22 +1,26 @@
-// Reading standard input so that a stop signal loses nothing and still ends
-// the program promptly.
+// Reading standard input so that a stop signal loses nothing and a second
+// one still ends the program promptly.
 //
-// The web server ends its piped loggers with SIGTERM at every stop and
-// restart.  After input_stream_setup, SIGTERM, SIGINT and SIGHUP only set a
-// flag (with SA_RESTART, so they cut no write short) and wake a wait for
-// input through a pipe the module keeps to itself; SIGPIPE is ignored, so
+// The web server sends SIGTERM to its piped loggers at every stop and
+// restart, while its old children may still be finishing requests and
+// writing their lines into the same pipe.  So after input_stream_setup, a
+// first SIGTERM, SIGINT or SIGHUP changes nothing: input is read until its
+// end, when the last writer has closed it.  The handlers are installed with
+// SA_RESTART, so that they cut no write short, and SIGPIPE is ignored, so
 // that a write to a pipe whose reader has left fails with EPIPE instead of
 // ending the program.
 //
-// Once a stop signal has come, input_read no longer waits.  It returns the
-// bytes that were waiting in the input when the stop was noticed, as far as
-// they are ready, and then reports the end: a pipe (or socket) is drained of
-// what it held then, not of what keeps arriving; other input (a file, a
-// device) is read no further.  The drain has INPUT_DRAIN_LIMIT_MS from the
-// signal: then input_stream_out_of_time() turns true, input_read reports the
-// end, and a write that blocks is interrupted (SIGALRM, EINTR).  Should the
-// program still run INPUT_STOP_BACKSTOP_MS after that (a write stuck in the
-// kernel), SIGALRM ends it.
+// A second stop signal is the prompt stop, for a writer that never ends.  It
+// wakes a wait for input (through a pipe the module keeps to itself), and
+// from then on input_read no longer waits: it returns the bytes that were
+// waiting in the input at that moment, as far as they are ready, and then
+// reports the end.  A pipe (or socket) is drained of what it held then, not
+// of what keeps arriving; other input (a file, a device) is read no further.
+// The drain has INPUT_DRAIN_LIMIT_MS from the second signal: then
+// input_stream_out_of_time() turns true, input_read reports the end, and a
+// write that blocks is interrupted (SIGALRM, EINTR).  Should the program
+// still run INPUT_STOP_BACKSTOP_MS after that (a write stuck in the kernel),
+// SIGALRM ends it.
 #pragma once
 
 #include <sys/types.h>
@@ -30,14 +34,14 @@ constexpr long INPUT_STOP_BACKSTOP_MS = 500;
 // -1 with errno.
 int input_stream_setup();
 
-// True once a stop signal has arrived.
+// True once a second stop signal has asked for the prompt stop.
 bool input_stream_stopping();
 
 // True once the drain after a stop signal has run out of time.
 bool input_stream_out_of_time();
 
-// Reads up to `size` bytes from `fd`.  Waits for input until a stop signal
-// arrives; after that, as above.  Returns the byte count, 0 at the end of
+// Reads up to `size` bytes from `fd`.  Waits for input until the prompt
+// stop; after that, as above.  Returns the byte count, 0 at the end of
 // input, or -1 with errno on error.
 ssize_t input_read(int fd, char* buffer, std::size_t size);
 

@@ -40,10 +40,43 @@ int open_part(char* path, char* end, int flags) {
   return fd;
 }
 
+int open_in(int dir, const char* name, int flags, mode_t mode, const char** why, int* links_left);
+
+// Opens `path` from the directory `dir` one component at a time, each under
+// the link rule of open_in, the last with `flags` and `mode`, the others as
+// directories.  ".." is the parent of the directory reached so far, as the
+// kernel resolves it.  `path` is changed while it works and restored.
+int open_walking(int dir, char* path, int flags, mode_t mode, const char** why, int* links_left) {
+  int at = path[0] == '/' ? open("/", DIR_FLAGS) : openat(dir, ".", DIR_FLAGS);
+  char* name = path;
+  while (at >= 0) {
+    while (*name == '/') ++name;
+    char* name_end = name + std::strcspn(name, "/");
+    char* next = name_end + std::strspn(name_end, "/");
+    if (*next == '\0') {  // the last component ("." for "/" or "")
+      int fd = open_in(at, name == name_end ? "." : name, flags, mode, why, links_left);
+      close_keeping_errno(at);
+      return fd;
+    }
+    char saved = *name_end;
+    *name_end = '\0';
+    int inner = open_in(at, name, DIR_FLAGS, 0, why, links_left);
+    *name_end = saved;
+    close_keeping_errno(at);
+    at = inner;
+    name = next;
+  }
+  return -1;
+}
+
 // `link` is the symbolic link `name` in `dir`, opened itself (O_PATH |
-// O_NOFOLLOW): opens what it leads to when root owns it.  The target is read
-// from that very link, so swapping the link meanwhile redirects nothing.
-int follow_roots_link(int dir, int link, int flags, mode_t mode, const char** why) {
+// O_NOFOLLOW): opens what it leads to when root owns it, walking its target
+// under the same rule, so that a link in a directory the target passes
+// through counts only when root owns it too.  The target is read from that
+// very link, so swapping the link meanwhile redirects nothing.  Each link
+// followed takes one of *links_left; when none is left: ELOOP.
+int follow_roots_link(int dir, int link, int flags, mode_t mode, const char** why,
+                      int* links_left) {
   struct stat st;
   if (fstat(link, &st) != 0) return -1;
   if (!S_ISLNK(st.st_mode)) {
@@ -54,6 +87,10 @@ int follow_roots_link(int dir, int link, int flags, mode_t mode, const char** wh
     *why = LOG_FILE_FOREIGN_LINK;
     return -1;
   }
+  if (--*links_left < 0) {
+    errno = ELOOP;
+    return -1;
+  }
   char target[PATH_MAX];
   ssize_t length = readlinkat(link, "", target, sizeof target);
   if (length < 0) return -1;
@@ -62,11 +99,11 @@ int follow_roots_link(int dir, int link, int flags, mode_t mode, const char** wh
     return -1;
   }
   target[length] = '\0';
-  return openat(dir, target, flags, mode);
+  return open_walking(dir, target, flags, mode, why, links_left);
 }
 
 // Opens `name` in `dir`; a symbolic link is followed only when root owns it.
-int open_in(int dir, const char* name, int flags, mode_t mode, const char** why) {
+int open_in(int dir, const char* name, int flags, mode_t mode, const char** why, int* links_left) {
   int fd = openat(dir, name, flags | O_NOFOLLOW, mode);
   // A link gives ELOOP, or ENOTDIR when a directory is asked for.
   if (fd >= 0 || (errno != ELOOP && errno != ENOTDIR)) return fd;
@@ -78,14 +115,14 @@ int open_in(int dir, const char* name, int flags, mode_t mode, const char** why)
     errno = refused;
     return -1;
   }
-  fd = follow_roots_link(dir, link, flags, mode, why);
+  fd = follow_roots_link(dir, link, flags, mode, why, links_left);
   close_keeping_errno(link);
   return fd;
 }
 
 // The directory path[0, dir_end) holding the log file, its last component
 // under the link rule (the slow way, for when it is not a directory).
-int open_log_dir(char* path, char* dir_end, const char** why) {
+int open_log_dir(char* path, char* dir_end, const char** why, int* links_left) {
   if (dir_end == path) return open_part(path, dir_end, DIR_FLAGS);
   char* parent_end = nullptr;
   char* dir_name = last_component(path, dir_end, &parent_end);
@@ -93,7 +130,7 @@ int open_log_dir(char* path, char* dir_end, const char** why) {
   if (parent < 0) return -1;
   char saved = *dir_end;
   *dir_end = '\0';
-  int dir = open_in(parent, dir_name, DIR_FLAGS, 0, why);
+  int dir = open_in(parent, dir_name, DIR_FLAGS, 0, why, links_left);
   *dir_end = saved;
   close_keeping_errno(parent);
   return dir;
@@ -106,12 +143,13 @@ int open_log_dir(char* path, char* dir_end, const char** why) {
 int open_following_links(char* path, const char** why) {
   char* dir_end = nullptr;
   char* name = last_component(path, path + std::strlen(path), &dir_end);
+  int links_left = LOG_FILE_MAX_LINKS;
   int dir = open_part(path, dir_end, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-  int fd = dir < 0 ? -1 : open_in(dir, name, FILE_FLAGS, FILE_MODE, why);
+  int fd = dir < 0 ? -1 : open_in(dir, name, FILE_FLAGS, FILE_MODE, why, &links_left);
   if (fd < 0 && dir >= 0 && errno == ENOTDIR && *why == nullptr) {
     close(dir);
-    dir = open_log_dir(path, dir_end, why);
-    if (dir >= 0) fd = open_in(dir, name, FILE_FLAGS, FILE_MODE, why);
+    dir = open_log_dir(path, dir_end, why, &links_left);
+    if (dir >= 0) fd = open_in(dir, name, FILE_FLAGS, FILE_MODE, why, &links_left);
   }
   if (dir >= 0) close_keeping_errno(dir);
   return fd;

@@ -18,6 +18,7 @@
 // The reasons given for a refusal (other failures give strerror's text).
 constexpr const char* LOG_FILE_FOREIGN_LINK = "symbolic link not owned by root";
 constexpr const char* LOG_FILE_NOT_A_FILE = "not a regular file or character device";
+constexpr int LOG_FILE_MAX_LINKS = 40;
 
 // Opens the log file at `path`, which it changes while it works and restores
 // before it returns.  Returns the descriptor, with the file's status in *st,

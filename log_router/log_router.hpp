@@ -4,7 +4,8 @@
 // Each input line is "<vhost>@@<port>@@<log line>"; the log line, newline
 // included, is appended to the file that the host name and the port lead
 // to (see log_target.hpp).  A line without two separators among its first
-// 4095 bytes is skipped whole.  A log line of any length is copied to the
+// 4095 bytes is skipped whole, and counted in a bounded report
+// (failure_reports.hpp).  A log line of any length is copied to the
 // file as it arrives, so memory stays bounded.  Lines of one key that are
 // already in the input buffer go out in one write; nothing but a line whose
 // newline has not been read yet is held back waiting for more input, so
@@ -29,10 +30,13 @@ constexpr std::size_t LOG_ROUTER_TAG_LIMIT = 4095;
 static_assert(LOG_ROUTER_BUFFER_SIZE > LOG_ROUTER_TAG_LIMIT,
               "a line's tags must fit in the buffer");
 
-// Routes the lines of input_fd until its end, a read error or, after a stop
-// signal, until what was waiting in the input is routed (see
-// input_stream.hpp); then closes the log file.  When that drain runs out of
-// time, nothing more is opened or written, and the input left is reported:
-// "Lost access log lines: N lines (B bytes) not routed within 1000 ms of the
-// stop signal".  extra_ssl_port may be null.  Returns the exit status, 0.
+// Routes the lines of input_fd until its end or a read error; then writes
+// a last line without its newline and closes the log file.  At the prompt
+// stop (a second stop signal, see input_stream.hpp) the input is cut off
+// instead: a line cut short is not written, and when a part of it is in its
+// file already, that part is ended with a newline.  Should the drain run
+// out of time, nothing more is opened or written but that newline.  Either
+// way, the input left unrouted is reported: "Lost access log lines: N lines
+// (B bytes) not routed within 1000 ms of the stop signal".  extra_ssl_port
+// may be null.  Returns the exit status, 0.
 int log_router_run(int input_fd, const char* extra_ssl_port, log_path_resolver resolve);

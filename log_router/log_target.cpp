@@ -189,6 +189,12 @@ bool log_target_follow_path(log_target* target) {
   return !path_gone_long_enough(target) || reopen_current_key(target);
 }
 
+bool log_target_end_line(log_target* target) {
+  if (target->fd < 0 || target->line_written == 0) return false;
+  log_target_write(target, "\n", 1);
+  return true;
+}
+
 void log_target_close(log_target* target) {
   close_file(target);
   std::free(target->path);

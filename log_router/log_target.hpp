@@ -80,6 +80,11 @@ void log_target_write(log_target* target, const char* data, std::size_t length);
 // not reported once it is due (failure_reports.hpp).
 bool log_target_follow_path(log_target* target);
 
+// A line cut short: when the open file ends inside a line (the start of a
+// long line went out in pieces), ends it with a newline, so that the next
+// writer's line does not join it.  True when it did.
+bool log_target_end_line(log_target* target);
+
 // Closes the open file and frees the current path.
 void log_target_close(log_target* target);
 

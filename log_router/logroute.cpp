@@ -6,9 +6,10 @@
 // each log line to the access log of the host's domain under the
 // virtual-hosts directory: "access_ssl_log" for port 443 and for the port
 // given as argument, "access_log" otherwise; lines of hosts without a
-// domain log go to the web server's own access_log.  Exits 0 at the end of
-// input and after SIGTERM, SIGINT or SIGHUP, once what the pipe held is
-// written (within a second); 1 when memory runs out.
+// domain log go to the web server's own access_log.  SIGTERM, SIGINT or
+// SIGHUP changes nothing: the old server children still write to the pipe.
+// Exits 0 at the end of input, or at a second stop signal once what the
+// pipe held is written (within a second); 1 when memory runs out.
 #include <unistd.h>
 
 #include <cerrno>

@@ -3,10 +3,12 @@
 // virtual hosts that all log through
 //   CustomLog "|logroute <ssl port>" "%v@@%p@@..."
 // and checks that every request's line lands in the right file, once,
-// across a restart, a graceful restart and a stop.  Runs inside the harness
+// across a restart, a graceful restart and a stop, also for a request still
+// in flight then.  Runs inside the harness
 // sandbox; skipped when apache2, curl or openssl is missing.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -53,7 +55,9 @@ std::string apache_config(const std::vector<site>& sites, int plain, int ssl) {
     << "PidFile " << WORK << "/httpd.pid\n"
     << "ErrorLog " << WORK << "/error.log\n"
     << "LogLevel warn\n";
-  for (const char* module : {"mpm_event", "authz_core", "ssl", "socache_shmcb"})
+  // mod_cgid's daemon lives across graceful restarts: it must not keep an
+  // old logger's pipe open.
+  for (const char* module : {"mpm_event", "authz_core", "ssl", "socache_shmcb", "cgid"})
     c << "LoadModule " << module << "_module " << harness::APACHE_MODULES << "mod_" << module
       << ".so\n";
   c << "User www-data\nGroup www-data\n"
@@ -98,6 +102,9 @@ class ApacheLogging : public ::testing::Test {
     box.make_dirs("/var/log/apache2");
     box.make_dirs(WORK + "/htdocs");
     box.write_file(WORK + "/htdocs/index.html", "ok\n");
+    // Larger than what the socket buffers hold: its download takes seconds.
+    box.write_file(WORK + "/htdocs/big", "");
+    ASSERT_EQ(truncate((WORK + "/htdocs/big").c_str(), 64 << 20), 0);
     auto cert = harness::run({harness::OPENSSL, "req", "-x509", "-newkey", "rsa:2048", "-nodes",
                               "-days", "2", "-subj", "/CN=alpha.test", "-keyout", WORK + "/key.pem",
                               "-out", WORK + "/cert.pem"});
@@ -161,6 +168,19 @@ class ApacheLogging : public ::testing::Test {
 
   bool all_logged() const { return logged() == expected_lines(); }
 
+  // Starts downloading the big file from alpha.test at 8 MB/s, with `id`.
+  pid_t start_slow_download(const std::string& id) {
+    std::string host = "alpha.test:" + std::to_string(plain);
+    std::string resolve = host + ":127.0.0.1", url = "http://" + host + "/big?id=" + id;
+    pid_t pid = fork();
+    if (pid == 0) {
+      execl(harness::CURL.c_str(), "curl", "-so", "/dev/null", "--limit-rate", "8M", "--max-time",
+            "30", "--resolve", resolve.c_str(), url.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return pid;
+  }
+
   // The logroute processes that the Apache parent started.
   std::vector<pid_t> loggers() const {
     std::vector<pid_t> found;
@@ -213,5 +233,61 @@ TEST_F(ApacheLogging, EveryLineLandsInItsFileAcrossRestartsAndStop) {
   EXPECT_TRUE(wait_until([&] { return all_logged(); }, 10s));
   EXPECT_EQ(logged(), expected_lines()) << read_file(WORK + "/error.log");
   EXPECT_EQ(read_file(WORK + "/error.log").find("logroute"), std::string::npos)
+      << read_file(WORK + "/error.log");
+}
+
+// A slow download in flight when Apache restarts gracefully or stops
+// gracefully: its old children finish it and log it through the old
+// logroute, which got SIGTERM: the line is there once, and no line found the
+// logger gone (AH00646).  A restart ends requests in progress: at most once.
+// After graceful restarts with nothing in flight, one logroute is left.
+TEST_F(ApacheLogging, RequestsInFlightAcrossGracefulRestartAndStopAreLoggedOnce) {
+  const struct {
+    const char* what;
+    int sig;
+    bool ends_request;
+  } cases[] = {
+      {"graceful", SIGUSR1, false}, {"graceful-stop", SIGWINCH, false}, {"restart", SIGHUP, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!apache) {
+      ASSERT_NO_FATAL_FAILURE(start_apache());
+    }
+    std::string line = std::to_string(plain) + " /big?id=" + c.what + " 200";
+    auto times_logged = [&] {
+      std::string log = read_file(domain_log("alpha.test"));
+      std::size_t n = 0;
+      for (std::size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
+        ++n;
+      return n;
+    };
+    pid_t download = start_slow_download(c.what);
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_EQ(waitpid(download, nullptr, WNOHANG), 0) << "the download ended before the signal";
+    ASSERT_EQ(times_logged(), 0u);
+    if (c.sig == SIGWINCH) {
+      apache->stop(c.sig);  // returns once the parent has ended
+      apache.reset();
+    } else {
+      kill(apache->pid(), c.sig);
+    }
+    EXPECT_NE(harness::reap_within(download, 30s), -1);
+    if (c.ends_request) {
+      std::this_thread::sleep_for(2s);
+      EXPECT_LE(times_logged(), 1u);
+    } else {
+      EXPECT_TRUE(wait_until([&] { return times_logged() >= 1; }, 10s));
+      EXPECT_EQ(times_logged(), 1u);
+    }
+  }
+  ASSERT_NO_FATAL_FAILURE(wait_until_serving());
+  for (int i = 0; i < 3; ++i) {
+    kill(apache->pid(), SIGUSR1);
+    std::this_thread::sleep_for(500ms);
+    ASSERT_NO_FATAL_FAILURE(wait_until_serving());
+  }
+  EXPECT_TRUE(wait_until([&] { return loggers().size() == 1; }, 5s)) << loggers().size();
+  apache->stop(SIGTERM);
+  EXPECT_EQ(read_file(WORK + "/error.log").find("AH00646"), std::string::npos)
       << read_file(WORK + "/error.log");
 }

@@ -9,6 +9,10 @@
 //     changes or the last open failed, with the SSL flag of the port (443,
 //     or the extra SSL port) and the host name ("" when it holds a NUL);
 //   - each failing path is reported once, in order;
+//   - lines skipped for want of tags are counted: the first is reported at
+//     once, the rest at the end of input (a run takes less than the minute
+//     between two reports); a line still arriving counts once its tags can
+//     no longer come (its newline, or the limit);
 //   - the start of a line still arriving (no newline, input not ended) is
 //     held back, so that each line goes out in one write.
 #pragma once
@@ -46,11 +50,13 @@ class routing_model {
       route(stream.substr(start, end - start), newline != std::string::npos || input_ended);
       start = end;
     }
+    if (input_ended && untagged_ > 0) report_untagged();
   }
 
   std::map<std::string, std::string> files;  // every path opened, and its contents
   std::vector<std::pair<std::string, bool>> resolved;
   std::vector<std::string> messages;
+  std::vector<std::string> untagged_reports;  // apart: they need not keep order with the rest
 
  private:
   void report(const std::string& what, const std::string& at, const char* error) {
@@ -58,13 +64,25 @@ class routing_model {
     messages.push_back("Lost access log lines: cannot " + what + " " + at + ": " + error);
   }
 
+  void report_untagged() {
+    untagged_reports.push_back("Lost access log lines: " + std::to_string(untagged_) +
+                               " lines without host@@port@@ tags skipped");
+    untagged_ = 0;
+  }
+
+  void skip(const std::string& line, bool ended) {
+    if (!ended && line.size() < TAG_LIMIT) return;
+    ++untagged_;
+    if (untagged_reports.empty()) report_untagged();
+  }
+
   // `ended`: the line has its newline, or the input has ended after it.
   void route(const std::string& line, bool ended) {
     const std::string head = line.substr(0, TAG_LIMIT);
     const size_t first = head.find("@@");
-    if (first == std::string::npos) return;
+    if (first == std::string::npos) return skip(line, ended);
     const size_t second = head.find("@@", first + 2);
-    if (second == std::string::npos) return;
+    if (second == std::string::npos) return skip(line, ended);
     const std::string host = line.substr(0, first);
     const std::string key_port = line.substr(first + 2, second - first - 2);
     if (!open_ || host != vhost_ || key_port != port_) {
@@ -89,6 +107,7 @@ class routing_model {
 
   routing_rules rules_;
   std::set<std::string> reported_;
+  size_t untagged_ = 0;
   bool open_ = false;
   std::string vhost_, port_, path_;
 };
