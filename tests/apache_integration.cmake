@@ -12,3 +12,14 @@ add_dependencies(apache_integration_test logroute phpgate)
 add_test(NAME apache_integration_test COMMAND apache_integration_test)
 set_tests_properties(apache_integration_test PROPERTIES
   LABELS "e2e;real" TIMEOUT 180 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+
+# Each site's PHP as its own user: suEXEC with mod_cgid and with mod_fcgid,
+# through the example wrapper (packaging/examples/), two site users.
+add_executable(phpgate_suexec_test phpgate_suexec_test.cpp)
+target_link_libraries(phpgate_suexec_test PRIVATE e2e_harness GTest::gtest_main)
+target_compile_definitions(phpgate_suexec_test PRIVATE
+  PHPGATE_PATH="$<TARGET_FILE:phpgate>" VAREK_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+add_dependencies(phpgate_suexec_test phpgate)
+add_test(NAME phpgate_suexec_test COMMAND phpgate_suexec_test)
+set_tests_properties(phpgate_suexec_test PROPERTIES
+  LABELS "e2e;real" TIMEOUT 180 SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
