@@ -26,12 +26,13 @@ const std::string SBIN = WORK + "/sbin";
 const std::string WRAPPERS = "/var/www/php-wrappers";
 const std::string SUEXEC = "/usr/lib/apache2/suexec";
 const std::string SUEXEC_LOG = "/var/log/apache2/suexec.log";
-const char* const MODULES[] = {"mpm_event", "authz_core", "alias", "actions",
+const char* const MODULES[] = {"mpm_event", "authz_core", "alias",  "actions",
                                "cgid",      "env",        "suexec", "fcgid"};
-// The site's uid, the memory_limit only its ini sets, the ini PHP loaded.
+// The site's uid, the memory_limit only its ini sets, the ini PHP loaded;
+// and a line on PHP's standard error, which must not reach Apache's log.
 const char* const INFO_PHP =
-    "<?php echo posix_getuid(), '|', ini_get('memory_limit'), '|', php_ini_loaded_file(), "
-    "\"\\n\";\n";
+    "<?php file_put_contents('php://stderr', \"site-stderr\\n\");\n"
+    "echo posix_getuid(), '|', ini_get('memory_limit'), '|', php_ini_loaded_file(), \"\\n\";\n";
 
 struct site {
   std::string name;
@@ -117,8 +118,8 @@ class PhpgateSuexec : public testing::TestWithParam<const char*> {
              "/vrk-php-wrapper/phpgate-wrapper\n  <Directory " + dir +
              ">\n    Require env REDIRECT_STATUS\n  </Directory>\n";
     return "  <FilesMatch \".+\\.ph(?:ar|p|tml)$\">\n    SetHandler fcgid-script\n" +
-           ("    FcgidWrapper " + s.wrapper()) + "\n  </FilesMatch>\n  <Directory " +
-           s.docroot() + ">\n    Options +ExecCGI\n  </Directory>\n";
+           ("    FcgidWrapper " + s.wrapper()) + "\n  </FilesMatch>\n  <Directory " + s.docroot() +
+           ">\n    Options +ExecCGI\n  </Directory>\n";
   }
 
   std::string apache_config() {
@@ -133,12 +134,13 @@ class PhpgateSuexec : public testing::TestWithParam<const char*> {
       << "<Directory />\n  Require all denied\n</Directory>\n<Directory /var/www/>\n"
       << "  Require all granted\n</Directory>\nFcgidIPCDir " << WORK << "/fcgid\n"
       << "FcgidProcessTableFile " << WORK << "/fcgid-shm\nFcgidMaxRequestsPerProcess 500\n"
-      << "Define VAREK_SBINDIR " << SBIN << "\n" << phpgate_snippet;
+      << "Define VAREK_SBINDIR " << SBIN << "\n"
+      << phpgate_snippet;
     for (const site& s : SITES) {
       std::string user = s.name.substr(0, 5);
-      c << "<VirtualHost 127.0.0.1:" << port << ">\n  ServerName " << s.name
-        << "\n  DocumentRoot " << s.docroot() << "\n  SuexecUserGroup " << user << " " << user
-        << "\n" << vhost_lines(GetParam(), s) << "</VirtualHost>\n";
+      c << "<VirtualHost 127.0.0.1:" << port << ">\n  ServerName " << s.name << "\n  DocumentRoot "
+        << s.docroot() << "\n  SuexecUserGroup " << user << " " << user << "\n"
+        << vhost_lines(GetParam(), s) << "</VirtualHost>\n";
     }
     // The shipped snippet alone: suEXEC will not run phpgate outside its docroot.
     c << "<VirtualHost 127.0.0.1:" << port << ">\n  ServerName shipped.test\n  DocumentRoot "
@@ -148,8 +150,9 @@ class PhpgateSuexec : public testing::TestWithParam<const char*> {
 
   // The status and body of a GET of /info.php from the host.
   std::string get(const std::string& host) {
-    auto r = harness::run({harness::CURL, "-s", "--max-time", "20", "-w", "%{http_code}", "-H",
-                           "Host: " + host, "http://127.0.0.1:" + std::to_string(port) + "/info.php"});
+    auto r =
+        harness::run({harness::CURL, "-s", "--max-time", "20", "-w", "%{http_code}", "-H",
+                      "Host: " + host, "http://127.0.0.1:" + std::to_string(port) + "/info.php"});
     return r.out;
   }
 
@@ -174,6 +177,9 @@ TEST_P(PhpgateSuexec, EachSiteRunsAsItsUserWithItsIni) {
   EXPECT_NE(harness::read_file(SUEXEC_LOG).find("command not in docroot (" + SBIN + "/phpgate)"),
             std::string::npos)
       << harness::read_file(SUEXEC_LOG);
+  apache->stop(SIGTERM);
+  apache.reset();
+  EXPECT_EQ(harness::read_file(WORK + "/error.log").find("site-stderr"), std::string::npos);
 }
 
 TEST_P(PhpgateSuexec, TheSiteCannotChangeItsImmutableWrapper) {
@@ -182,11 +188,10 @@ TEST_P(PhpgateSuexec, TheSiteCannotChangeItsImmutableWrapper) {
   if (harness::run({"/usr/bin/chattr", "+i", s.wrapper(), dir}).exit_status != 0)
     GTEST_SKIP() << "this kernel or file system cannot make files immutable";
   std::string before = harness::read_file(s.wrapper());
-  auto attempt = harness::run({"/usr/bin/setpriv", "--reuid=2001", "--regid=2001",
-                               "--clear-groups", "/bin/sh", "-c",
-                               "echo x >>" + s.wrapper() + " || chmod 777 " + s.wrapper() +
-                                   " || rm -f " + s.wrapper() + " || mv " + dir + " " + dir +
-                                   ".x || touch " + dir + "/new || exit 0; exit 1"});
+  auto attempt = harness::run(
+      {"/usr/bin/setpriv", "--reuid=2001", "--regid=2001", "--clear-groups", "/bin/sh", "-c",
+       "echo x >>" + s.wrapper() + " || chmod 777 " + s.wrapper() + " || rm -f " + s.wrapper() +
+           " || mv " + dir + " " + dir + ".x || touch " + dir + "/new || exit 0; exit 1"});
   EXPECT_EQ(attempt.exit_status, 0) << "the site user changed its wrapper";
   EXPECT_EQ(harness::read_file(s.wrapper()), before);
   EXPECT_EQ(get(s.name).substr(0, 5), "2001|") << harness::read_file(SUEXEC_LOG);
