@@ -13,9 +13,9 @@
 set -euo pipefail
 
 phpgate=${1:-build/default/php_launcher/phpgate}
-rounds=${2:-5}
+rounds=${2:-12}
 fcgid_requests=${3:-2000}
-cgid_requests=${4:-100}
+cgid_requests=${4:-40}
 concurrency=4
 
 if [ -z "${PHPGATE_BENCH_PRIVATE:-}" ]; then
@@ -138,14 +138,15 @@ measure() {
   [ "$(curl -s --max-time 20 "http://127.0.0.1:$port/page.php")" = 77M ] ||
     { echo "port $port: the page is not the site's" >&2; cat "$work/error.log" >&2; exit 1; }
   out=$(ab -q -n "$requests" -c "$concurrency" "http://127.0.0.1:$port/page.php")
-  echo "$out" | grep -q '^Failed requests: *0$' || { echo "$out" >&2; exit 1; }
-  ! echo "$out" | grep -q '^Non-2xx' || { echo "$out" >&2; exit 1; }
-  echo "$out" | awk '/^Requests per second/ { print $4 }'
+  grep -q '^Failed requests: *0$' <<<"$out" || { echo "$out" >&2; exit 1; }
+  ! grep -q '^Non-2xx' <<<"$out" || { echo "$out" >&2; exit 1; }
+  awk '/^Requests per second/ { print $4 }' <<<"$out"
 }
 requests_of() { [ "${1%%-*}" = fcgid ] && echo "$fcgid_requests" || echo "$cgid_requests"; }
 
 # A warm-up per arm (fcgid starts its processes), then interleaved rounds,
-# the order rotated every round.
+# the order reversed every other round, so that each arm of a pair runs
+# first as often as the other.
 for i in "${!arms[@]}"; do measure $((18401 + i)) 200 >/dev/null; done
 echo "phpgate $phpgate; $rounds rounds of ${arms[*]}; ab -c $concurrency," \
   "$fcgid_requests (fcgid) / $cgid_requests (cgid) requests; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -153,7 +154,7 @@ echo "phpgate $phpgate; $rounds rounds of ${arms[*]}; ab -c $concurrency," \
 for round in $(seq "$rounds"); do
   line=()
   for k in "${!arms[@]}"; do
-    i=$(((k + round) % ${#arms[@]}))
+    i=$((round % 2 ? k : ${#arms[@]} - 1 - k))
     line[$i]=$(measure $((18401 + i)) "$(requests_of "${arms[$i]}")")
   done
   echo "${line[*]}" >>"$work/rps"
