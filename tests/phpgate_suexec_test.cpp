@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "harness/apache_conf.hpp"
 #include "harness/files.hpp"
 #include "harness/fixed_paths.hpp"
 #include "harness/loopback.hpp"
@@ -125,13 +126,7 @@ class PhpgateSuexec : public testing::TestWithParam<const char*> {
   std::string apache_config() {
     port = harness::free_loopback_port();
     std::ostringstream c;
-    c << "ServerRoot " << WORK << "\nDefaultRuntimeDir " << WORK << "/run\nPidFile " << WORK
-      << "/run/httpd.pid\nErrorLog " << WORK << "/error.log\n";
-    for (const char* module : MODULES)
-      c << "LoadModule " << module << "_module " << harness::APACHE_MODULES << "mod_" << module
-        << ".so\n";
-    c << "User www-data\nGroup www-data\nListen 127.0.0.1:" << port << "\nServerName localhost\n"
-      << "<Directory />\n  Require all denied\n</Directory>\n<Directory /var/www/>\n"
+    c << harness::apache_config_head(WORK, MODULES, port) << "<Directory /var/www/>\n"
       << "  Require all granted\n</Directory>\nFcgidIPCDir " << WORK << "/fcgid\n"
       << "FcgidProcessTableFile " << WORK << "/fcgid-shm\nFcgidMaxRequestsPerProcess 500\n"
       << "Define VAREK_SBINDIR " << SBIN << "\n"
