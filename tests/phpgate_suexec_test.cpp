@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <sstream>
 #include <string>
 
@@ -54,10 +53,9 @@ std::string replace(std::string text, const std::string& from, const std::string
   return at == std::string::npos ? text : text.replace(at, from.size(), to);
 }
 
-std::string run_in_sh(const std::string& command) {
+void run_in_sh(const std::string& command) {
   auto r = harness::run({"/bin/sh", "-c", command});
   EXPECT_EQ(r.exit_status, 0) << command << "\n" << r.err;
-  return r.out;
 }
 
 class PhpgateSuexec : public testing::TestWithParam<const char*> {
@@ -80,7 +78,7 @@ class PhpgateSuexec : public testing::TestWithParam<const char*> {
     box.make_dirs(WRAPPERS, 0755);
     for (const site& s : SITES) add_site(s);
     box.write_file(WORK + "/httpd.conf", apache_config());
-    port_check();
+    start_apache();
   }
 
   void TearDown() override {
@@ -102,7 +100,7 @@ class PhpgateSuexec : public testing::TestWithParam<const char*> {
               WRAPPERS + "/" + s.name);
   }
 
-  void port_check() {
+  void start_apache() {
     auto check = harness::run({harness::APACHE, "-t", "-f", WORK + "/httpd.conf"});
     ASSERT_EQ(check.exit_status, 0) << check.err << check.out;
     apache = std::make_unique<harness::Child>(
