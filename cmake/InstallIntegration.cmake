@@ -1,10 +1,10 @@
 # Runs at install time (cmake --install, cpack): writes the systemd units,
-# the cron file, sessreap's sweep script and its defaults, and the Apache
-# snippets with the paths of the installed files, which are known only now
-# (cmake --install --prefix, cpack's /usr).
+# the cron file, sessreap's sweep script and its defaults, the Apache
+# snippets and phpgate's example wrapper with the paths of the installed
+# files, which are known only now (cmake --install --prefix, cpack's /usr).
 # Set by Packaging.cmake before this script: VAREK_PACKAGING_DIR,
 # VAREK_STAGING_DIR, VAREK_SBINDIR, VAREK_LIBEXECDIR, VAREK_SYSCONFDIR,
-# VAREK_SYSTEMD_UNIT_DIR.
+# VAREK_SYSTEMD_UNIT_DIR, VAREK_DOCDIR.
 
 function(varek_full_path out relative)
   if(IS_ABSOLUTE "${relative}")
@@ -18,6 +18,7 @@ varek_full_path(SBINDIR "${VAREK_SBINDIR}")
 varek_full_path(libexec_dir "${VAREK_LIBEXECDIR}/varek-server-tools")
 set(SWEEP "${libexec_dir}/sessreap-sweep")
 varek_full_path(unit_dir "${VAREK_SYSTEMD_UNIT_DIR}")
+varek_full_path(DOCDIR "${VAREK_DOCDIR}")
 # The configuration directory as GNUInstallDirs places it: /etc for the
 # prefixes / and /usr, PREFIX/etc otherwise.
 if(IS_ABSOLUTE "${VAREK_SYSCONFDIR}")
@@ -54,3 +55,4 @@ varek_install_configured(cron.d/sessreap.in "${etc}/cron.d")
 varek_install_configured(apache2/vrk-logroute.conf.in "${etc}/apache2/conf-available")
 varek_install_configured(logrotate/vrk-logroute.in "${etc}/logrotate.d")
 varek_install_configured(apache2/vrk-phpgate.conf.in "${etc}/apache2/conf-available")
+varek_install_configured(examples/phpgate-wrapper.in "${DOCDIR}/examples" PROGRAM)

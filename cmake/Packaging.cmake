@@ -35,7 +35,7 @@ foreach(program sessreap phpgate logroute)
   add_dependencies(${program} compressed_docs)
 endforeach()
 
-# --- systemd units, cron file, Apache snippets ---------------------------
+# --- systemd units, cron file, Apache snippets, phpgate's wrapper ----------
 # Written at install time with the installed programs' path (see
 # InstallIntegration.cmake). Units go to PREFIX/lib/systemd/system, which
 # systemd reads for the prefixes /usr and /usr/local.
@@ -47,6 +47,7 @@ install(CODE "
   set(VAREK_SBINDIR \"${CMAKE_INSTALL_SBINDIR}\")
   set(VAREK_LIBEXECDIR \"${CMAKE_INSTALL_LIBEXECDIR}\")
   set(VAREK_SYSCONFDIR \"${CMAKE_INSTALL_SYSCONFDIR}\")
+  set(VAREK_DOCDIR \"${varek_docdir}\")
   set(VAREK_SYSTEMD_UNIT_DIR \"${VAREK_SYSTEMD_UNIT_DIR}\")")
 install(SCRIPT "${PROJECT_SOURCE_DIR}/cmake/InstallIntegration.cmake")
 

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "php_launcher/regular_file.hpp"
+
 namespace {
 
 constexpr size_t INITIAL_CAPACITY = 1024;
@@ -46,12 +48,18 @@ bool grow(heap_text& buffer, size_t& capacity) {
   return true;
 }
 
-// Fills a new buffer of `capacity` bytes from read_some(at, room), which
-// gives the bytes it put at `at` (at most `room`), 0 at the end or on an
-// error. The buffer doubles whenever a read fills it; one byte is always
-// kept for the terminating NUL.
-template <typename ReadSome>
-char* read_to_end(size_t capacity, size_t* length, ReadSome read_some) {
+// The bytes read into `at` (at most `room`); 0 at the end or on an error.
+size_t read_some(int fd, char* at, size_t room) {
+  for (;;) {
+    ssize_t got = read(fd, at, room);
+    if (got < 0 && errno == EINTR) continue;
+    return got > 0 ? static_cast<size_t>(got) : 0;
+  }
+}
+
+// Reads fd to its end into a new buffer of `capacity` bytes, which doubles
+// whenever a read fills it; one byte is always kept for the terminating NUL.
+char* read_to_end(int fd, size_t capacity, size_t* length) {
   if (length != nullptr) *length = 0;
   heap_text buffer(static_cast<char*>(malloc(capacity)));
   if (buffer == nullptr) return nullptr;
@@ -59,7 +67,7 @@ char* read_to_end(size_t capacity, size_t* length, ReadSome read_some) {
   size_t position = 0;
   for (;;) {
     size_t room = capacity - 1 - position;
-    size_t got = read_some(buffer.get() + position, room);
+    size_t got = read_some(fd, buffer.get() + position, room);
     if (got == 0) break;
     position += got;
     if (got == room && !grow(buffer, capacity)) return nullptr;
@@ -71,28 +79,12 @@ char* read_to_end(size_t capacity, size_t* length, ReadSome read_some) {
 
 }  // namespace
 
-char* read_whole_stream(FILE* stream, size_t* length) {
-  return read_to_end(INITIAL_CAPACITY, length, [stream](char* at, size_t room) -> size_t {
-    return feof(stream) ? 0 : fread(at, 1, room, stream);
-  });
-}
-
 char* read_whole_file(const char* path, size_t* length) {
-  open_file file(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat st;
-  if (file.fd() < 0 || fstat(file.fd(), &st) != 0) return nullptr;
-  if (!S_ISREG(st.st_mode)) {
-    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    return nullptr;
-  }
+  open_file file(open_regular_file(AT_FDCWD, path, &st));
+  if (file.fd() < 0) return nullptr;
   // Room for the whole file, its NUL, and one byte more so that the read
   // that finds the end needs no growth; a file that grew meanwhile doubles.
   size_t capacity = std::max(INITIAL_CAPACITY, static_cast<size_t>(st.st_size) + 2);
-  return read_to_end(capacity, length, [&file](char* at, size_t room) -> size_t {
-    for (;;) {
-      ssize_t got = read(file.fd(), at, room);
-      if (got < 0 && errno == EINTR) continue;
-      return got > 0 ? static_cast<size_t>(got) : 0;
-    }
-  });
+  return read_to_end(file.fd(), capacity, length);
 }

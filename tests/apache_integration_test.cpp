@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "harness/apache_conf.hpp"
 #include "harness/files.hpp"
 #include "harness/fixed_paths.hpp"
 #include "harness/loopback.hpp"
@@ -140,14 +141,8 @@ class ApacheIntegration : public ::testing::Test {
   // name-based virtual host per site.
   std::string apache_config() const {
     std::ostringstream c;
-    c << "ServerRoot " << WORK << "\nDefaultRuntimeDir " << WORK << "/run\n"
-      << "PidFile " << WORK << "/run/httpd.pid\nErrorLog " << WORK << "/error.log\nLogLevel warn\n";
-    for (const char* module : REQUIRED_MODULES)
-      c << "LoadModule " << module << "_module " << harness::APACHE_MODULES << "mod_" << module
-        << ".so\n";
-    c << "User www-data\nGroup www-data\nListen 127.0.0.1:" << port << "\nServerName localhost\n"
-      << "<Directory />\n  Require all denied\n</Directory>\n"
-      << "Define VAREK_SBINDIR " << SBIN << "\n"
+    c << harness::apache_config_head(WORK, REQUIRED_MODULES, port) << "Define VAREK_SBINDIR "
+      << SBIN << "\n"
       << "Include " << WORK << "/conf/vrk-logroute.conf\n"
       << "Include " << WORK << "/conf/vrk-phpgate.conf\n";
     for (const site& s : sites) {

@@ -172,6 +172,15 @@ const refusal_case REFUSAL_CASES[] = {
      {"phpgate|/tmp/secret.ini:Permission denied"},
      "echo x >/tmp/secret.ini && chmod 600 /tmp/secret.ini && chmod 666 /dev/log",
      true},
+    // Of a directory, the first of php-cgi-fcgi.ini and php.ini there is
+    // the one PHP reads: made with umask 077, it stops the request.
+    {"unreadable ini in a directory",
+     GOOD_REGISTRY,
+     {"VK_CUSTOM_PHP_INI=/tmp/site/", PHP82},
+     {"phpgate|/tmp/site/php-cgi-fcgi.ini:Permission denied"},
+     "mkdir /tmp/site && echo x >/tmp/site/php.ini && (umask 077 && echo x "
+     ">/tmp/site/php-cgi-fcgi.ini) && chmod 666 /dev/log",
+     true},
     {"ini is a FIFO",
      GOOD_REGISTRY,
      {"VK_CUSTOM_PHP_INI=/tmp/fifo.ini", PHP82},
