@@ -33,36 +33,43 @@ bool read_link(int at, const char* name, std::string& text) {
   return true;
 }
 
+// Adds what the descriptor `name` of the process leads to. False when the
+// process may not be inspected: none of its descriptors can be followed,
+// and quietly there is nothing more to learn from it.
+bool note_descriptor(int fd_dir, const char* process, const char* name, files_in_use& found) {
+  // Through the link to the open file itself, on cached attributes only:
+  // a descriptor on a hung NFS or FUSE mount costs no server round trip.
+  struct statx file;
+  const bool examined =
+      statx(fd_dir, name, AT_STATX_DONT_SYNC | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_INO, &file) == 0;
+  if (!examined && errno == EACCES && !verbose) return false;
+  const bool regular = examined && S_ISREG(file.stx_mode);
+  if (regular)
+    found.identities.push_back({makedev(file.stx_dev_major, file.stx_dev_minor), file.stx_ino});
+  // A file system on a block device (ext4, XFS) numbers its files itself,
+  // the same through a descriptor as through a path. The others, on
+  // anonymous devices (tmpfs, overlays, network and FUSE file systems),
+  // may not: their files are kept by the path their descriptor names too.
+  const bool by_path = regular && file.stx_dev_major == 0;
+  if (!by_path && !verbose) return true;
+  std::string link;
+  if (!read_link(fd_dir, name, link)) {
+    if (verbose)
+      std::cerr << "Warning: readlink failed on /proc/" << process << "/fd/" << name << " : "
+                << strerror(errno) << '\n';
+    return true;
+  }
+  if (verbose) found.links.push_back(link);
+  if (by_path) found.paths.insert(std::move(link));
+  return true;
+}
+
 void scan_process(int proc_fd, const char* process, files_in_use& found) {
   dir_reader fds(proc_fd, (std::string(process) + "/fd").c_str());
   if (fds.fd() < 0) return;
   while (const dirent64* e = fds.next()) {
-    const char* name = e->d_name;
-    if (is_dot_or_dotdot(name)) continue;
-    // Through the link to the open file itself, on cached attributes only:
-    // a descriptor on a hung NFS or FUSE mount costs no server round trip.
-    struct statx file;
-    bool regular = false;
-    if (statx(fds.fd(), name, AT_STATX_DONT_SYNC | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_INO,
-              &file) == 0) {
-      regular = S_ISREG(file.stx_mode);
-      if (regular)
-        found.identities.push_back({makedev(file.stx_dev_major, file.stx_dev_minor), file.stx_ino});
-    } else if (errno == EACCES && !verbose) {
-      // Without the right to inspect the process, none of its descriptors
-      // can be followed; quietly, there is nothing more to learn from it.
+    if (!is_dot_or_dotdot(e->d_name) && !note_descriptor(fds.fd(), process, e->d_name, found))
       return;
-    }
-    if (!regular && !verbose) continue;
-    std::string link;
-    if (!read_link(fds.fd(), name, link)) {
-      if (verbose)
-        std::cerr << "Warning: readlink failed on /proc/" << process << "/fd/" << name << " : "
-                  << strerror(errno) << '\n';
-      continue;
-    }
-    if (verbose) found.links.push_back(link);
-    if (regular) found.paths.insert(std::move(link));
   }
 }
 

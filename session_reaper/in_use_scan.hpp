@@ -28,9 +28,11 @@ struct files_in_use {
   // since it may lie on another device than its directory (overlayfs gives
   // its directories a device of its own and their files their layer's).
   std::vector<file_identity> identities;
-  // Their descriptor link texts, the paths by which the kernel names them:
-  // a file system whose descriptors and path lookups do not agree on
-  // identities still protects the file that a descriptor names by path.
+  // The descriptor link texts, the paths by which the kernel names them, of
+  // those on file systems that have no block device of their own (tmpfs,
+  // overlays, network and FUSE file systems): where descriptors and path
+  // lookups do not agree on identities, the file that a descriptor names by
+  // its path is still protected.
   std::unordered_set<std::string> paths;
   // With `verbose` only: every descriptor's link text, of any kind of file,
   // repeats included, for the report of the sweep.
@@ -44,7 +46,8 @@ struct files_in_use {
 // Fills `found` (empty on entry) from every /proc/<pid>/fd/<n> of the
 // processes this one may inspect: each descriptor is stat-ed through to its
 // file on cached attributes only (a descriptor on a hung network mount does
-// not hang the scan), and the link of a regular file is read. A process
+// not hang the scan), and the link of a regular file without a block device
+// is read. A process
 // whose descriptors may not be inspected (EACCES) is passed over at its
 // first descriptor; with `verbose` every link is read, and one that cannot
 // be gives a warning.
