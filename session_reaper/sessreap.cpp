@@ -6,8 +6,8 @@
 
 #include <iostream>
 
-#include "session_reaper/in_use_scan.hpp"
 #include "session_reaper/lifetime.hpp"
+#include "session_reaper/options.hpp"
 #include "session_reaper/sweep.hpp"
 
 namespace {
@@ -17,20 +17,7 @@ const char USAGE[] = "usage: [-v] <session_dir> <lifetime_minutes>\n";
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  int ch;
-  while ((ch = getopt(argc, argv, "vh")) != -1) {
-    switch (ch) {
-      case 'v':
-        verbose = true;
-        break;
-      case 'h':
-        std::cout << USAGE;
-        return 0;
-      default:
-        std::cerr << USAGE;
-        return 1;
-    }
-  }
+  if (int status = read_options(argc, argv, USAGE); status >= 0) return status;
   if (optind + 1 >= argc) {
     std::cerr << "Error: not enough arguments.\n" << USAGE;
     return 1;

@@ -10,6 +10,7 @@
 
 #include "session_reaper/in_use_scan.hpp"
 #include "session_reaper/lifetime.hpp"
+#include "session_reaper/options.hpp"
 #include "session_reaper/sweep.hpp"
 
 namespace {
@@ -30,20 +31,7 @@ bool parse_listed(const std::string& operand, listed_dir& listed) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  int ch;
-  while ((ch = getopt(argc, argv, "vh")) != -1) {
-    switch (ch) {
-      case 'v':
-        verbose = true;
-        break;
-      case 'h':
-        std::cout << USAGE;
-        return 0;
-      default:
-        std::cerr << USAGE;
-        return 1;
-    }
-  }
+  if (int status = read_options(argc, argv, USAGE); status >= 0) return status;
   std::vector<listed_dir> dirs(static_cast<size_t>(argc - optind));
   for (size_t i = 0; i < dirs.size(); ++i)
     if (!parse_listed(argv[optind + static_cast<int>(i)], dirs[i])) return 1;
