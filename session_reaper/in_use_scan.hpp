@@ -47,10 +47,9 @@ struct files_in_use {
 // processes this one may inspect: each descriptor is stat-ed through to its
 // file on cached attributes only (a descriptor on a hung network mount does
 // not hang the scan), and the link of a regular file without a block device
-// is read. A process
-// whose descriptors may not be inspected (EACCES) is passed over at its
-// first descriptor; with `verbose` every link is read, and one that cannot
-// be gives a warning.
+// is read. A process whose descriptors may not be inspected (EACCES) is
+// passed over at its first descriptor; with `verbose` every link is read,
+// and one that cannot be gives a warning.
 //
 // Returns 0 once /proc has been walked (processes and descriptors that
 // vanish meanwhile are passed over); 1, with an error line on standard
