@@ -16,6 +16,7 @@ endfunction()
 
 varek_full_path(SBINDIR "${VAREK_SBINDIR}")
 varek_full_path(libexec_dir "${VAREK_LIBEXECDIR}/varek-server-tools")
+set(LIBEXEC "${libexec_dir}")
 set(SWEEP "${libexec_dir}/sessreap-sweep")
 varek_full_path(unit_dir "${VAREK_SYSTEMD_UNIT_DIR}")
 varek_full_path(DOCDIR "${VAREK_DOCDIR}")

@@ -1,6 +1,5 @@
 #include "session_reaper/sweep.hpp"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,33 +7,26 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
-#include <memory>
 #include <set>
 
+#include "session_reaper/dir_reader.hpp"
 #include "session_reaper/in_use_scan.hpp"
-#include "session_reaper/verbose.hpp"
 
 namespace {
 
-struct dir_closer {
-  void operator()(DIR* d) const { closedir(d); }
-};
-
-// The absolute path by which the kernel names the open directory, whatever
-// relative path, symbolic link or doubled slash it was given by: the form
-// of descriptor link texts, which the verbose report compares with it.
-// Empty, with errno set, when /proc cannot tell.
-std::string kernel_name(DIR* dir) {
-  std::string link = "/proc/self/fd/" + std::to_string(dirfd(dir));
-  char target[4096 + 1];
-  ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-  if (n <= 0) return "";
-  target[n] = '\0';
-  return target;
+std::string without_trailing_slash(std::string dir) {
+  if (!dir.empty() && dir.back() == '/') dir.pop_back();
+  return dir;
 }
 
-// The candidate path as messages show it: the directory text, "/", the name.
-std::string join(const std::string& dir, const char* name) { return dir + "/" + name; }
+// A session directory opened for its sweep.
+struct opened_dir {
+  explicit opened_dir(const std::string& given)
+      : name(without_trailing_slash(given)), entries(AT_FDCWD, name.c_str()) {}
+  std::string name;  // as given, less one trailing slash: for messages
+  dir_reader entries;
+  struct stat status {};
+};
 
 // The root directory, however it was named ("//", "/.", "/tmp/..", a link
 // to "/", a bind mount of it): never a session directory.
@@ -43,16 +35,57 @@ bool is_root_directory(const struct stat& dir) {
   return stat("/", &root) == 0 && root.st_dev == dir.st_dev && root.st_ino == dir.st_ino;
 }
 
+// Why the directory cannot be swept: 0 when it can, the errno of its opening
+// when it could not be opened, -1 when it is the root directory or the empty
+// text (what "/" becomes without its trailing slash).
+int refusal(opened_dir& dir) {
+  if (dir.name.empty()) return -1;
+  if (dir.entries.fd() < 0 || fstat(dir.entries.fd(), &dir.status) != 0) return errno;
+  return is_root_directory(dir.status) ? -1 : 0;
+}
+
+void report_refusal(const opened_dir& dir, int why) {
+  // The root directory, however named, gets the message of "/" itself: the
+  // empty text names no directory.
+  if (why == -1)
+    std::cerr << "Error: opendir() failed : " << strerror(ENOENT) << '\n';
+  else
+    std::cerr << "Error: opendir(" << dir.name << ") failed : " << strerror(why) << '\n';
+}
+
+bool read_now(clock_reader read_clock, time_t& now) {
+  now = read_clock(nullptr);
+  if (now != static_cast<time_t>(-1)) return true;
+  std::cerr << "Error: time(NULL) failed : " << strerror(errno) << '\n';
+  return false;
+}
+
+// The absolute path by which the kernel names the open directory, whatever
+// relative path, symbolic link or doubled slash it was given by: the form
+// of descriptor link texts. Empty, with errno set, when /proc cannot tell.
+std::string kernel_name(int dir_fd) {
+  std::string link = "/proc/self/fd/" + std::to_string(dir_fd);
+  char target[4096 + 1];
+  ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+  if (n <= 0) return "";
+  return std::string(target, static_cast<size_t>(n));
+}
+
+// The candidate path as messages show it: the directory text, "/", the name.
+std::string join(const std::string& dir, const char* name) { return dir + "/" + name; }
+
 struct sweep_walk {
-  DIR* dir;
+  int dir_fd;
   const std::string& session_dir;  // as given, for messages
-  const std::set<file_identity>& files_in_use;
+  const std::string& kernel_dir;   // as descriptor links name it
+  const files_in_use& found;
   time_t now;
   int age_limit;
+  sweep_counts& counts;
 
-  void examine(const char* name) const {
+  void examine(const char* name) {
     struct stat st;
-    if (fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
       int saved = errno;
       if (verbose || saved != ENOENT)
         std::cerr << "Warning: failed to stat " << join(session_dir, name) << " : "
@@ -65,7 +98,8 @@ struct sweep_walk {
         std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': not expired yet\n";
       return;
     }
-    if (files_in_use.count({st.st_dev, st.st_ino}) != 0) {
+    if (found.holds({st.st_dev, st.st_ino}, join(kernel_dir, name))) {
+      ++counts.kept_in_use;
       if (verbose)
         std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': still in use\n";
       return;
@@ -73,15 +107,39 @@ struct sweep_walk {
     remove_file(name);
   }
 
-  void remove_file(const char* name) const {
+  void remove_file(const char* name) {
     if (verbose) std::cerr << "INFO: Remove old session file: " << join(session_dir, name) << '\n';
-    if (unlinkat(dirfd(dir), name, 0) != 0 && errno != ENOENT) {
+    if (unlinkat(dir_fd, name, 0) == 0) {
+      ++counts.removed;
+    } else if (errno != ENOENT) {
       int saved = errno;
+      ++counts.failed;
       std::cerr << "Warning: failed to remove " << join(session_dir, name) << " : "
                 << strerror(saved) << '\n';
     }
   }
 };
+
+// Walks an opened directory against the scan, after reporting (with
+// `verbose`) the descriptor links that lie under it. False, after an error
+// line, when /proc no longer tells the directory's name.
+bool sweep_opened(opened_dir& dir, const files_in_use& found, time_t now, int lifetime_minutes,
+                  sweep_counts& counts) {
+  const std::string kernel_dir = kernel_name(dir.entries.fd());
+  if (kernel_dir.empty()) {
+    std::cerr << "Error: unable to read /proc/self/fd : " << strerror(errno) << '\n';
+    return false;
+  }
+  if (verbose) {
+    for (const std::string& link : found.links)
+      if (link.starts_with(kernel_dir))
+        std::cerr << "INFO: Session file '" << link << "' is in use.\n";
+  }
+  const int age_limit = lifetime_minutes * 60;
+  sweep_walk walk{dir.entries.fd(), dir.name, kernel_dir, found, now, age_limit, counts};
+  while (const dirent64* e = dir.entries.next()) walk.examine(e->d_name);
+  return true;
+}
 
 }  // namespace
 
@@ -90,39 +148,41 @@ int sweep_session_dir(std::string session_dir, int lifetime_minutes) {
 }
 
 int sweep_session_dir(std::string session_dir, int lifetime_minutes, clock_reader read_clock) {
-  if (!session_dir.empty() && session_dir.back() == '/') session_dir.pop_back();
+  opened_dir dir(session_dir);
+  if (int why = refusal(dir)) {
+    report_refusal(dir, why);
+    return 1;
+  }
+  files_in_use found;
+  time_t now;
+  if (collect_files_in_use(found) != 0 || !read_now(read_clock, now)) return 1;
+  // A file that cannot be removed is reported, but does not fail the run.
+  sweep_counts counts;
+  return sweep_opened(dir, found, now, lifetime_minutes, counts) ? 0 : 1;
+}
 
-  std::unique_ptr<DIR, dir_closer> dir(opendir(session_dir.c_str()));
-  struct stat dir_status;
-  if (!dir || fstat(dirfd(dir.get()), &dir_status) != 0) {
-    std::cerr << "Error: opendir(" << session_dir << ") failed : " << strerror(errno) << '\n';
-    return 1;
+int sweep_session_dirs(const std::vector<listed_dir>& dirs, clock_reader read_clock,
+                       sweep_counts& counts) {
+  if (dirs.empty()) return 0;
+  files_in_use found;
+  time_t now;
+  if (collect_files_in_use(found) != 0 || !read_now(read_clock, now)) return 1;
+  std::set<file_identity> swept;
+  for (const listed_dir& listed : dirs) {
+    opened_dir dir(listed.session_dir);
+    if (int why = refusal(dir)) {
+      if (why == ENOENT) {
+        std::cerr << "Warning: session directory " << dir.name << " does not exist: skipped\n";
+      } else {
+        report_refusal(dir, why);
+        ++counts.failed;
+      }
+    } else if (swept.insert({dir.status.st_dev, dir.status.st_ino}).second) {
+      if (sweep_opened(dir, found, now, listed.lifetime_minutes, counts))
+        ++counts.dirs;
+      else
+        ++counts.failed;
+    }
   }
-  // Refused as "/" itself always was (its one slash removed, the text is
-  // empty and names no directory).
-  if (is_root_directory(dir_status)) {
-    std::cerr << "Error: opendir() failed : " << strerror(ENOENT) << '\n';
-    return 1;
-  }
-  const std::string kernel_dir = kernel_name(dir.get());
-  const int name_error = errno;
-  std::set<file_identity> files_in_use;
-  if (collect_files_in_use(kernel_dir.empty() ? session_dir : kernel_dir, dir_status.st_dev,
-                           files_in_use) != 0)
-    return 1;
-  // A /proc that opens but does not show even our own descriptors cannot
-  // show anyone else's: sweeping then would remove sessions in use.
-  if (kernel_dir.empty()) {
-    std::cerr << "Error: unable to read /proc/self/fd : " << strerror(name_error) << '\n';
-    return 1;
-  }
-
-  time_t now = read_clock(nullptr);
-  if (now == static_cast<time_t>(-1)) {
-    std::cerr << "Error: time(NULL) failed : " << strerror(errno) << '\n';
-    return 1;
-  }
-  const sweep_walk walk{dir.get(), session_dir, files_in_use, now, lifetime_minutes * 60};
-  while (const dirent* e = readdir(dir.get())) walk.examine(e->d_name);
-  return 0;
+  return counts.failed == 0 ? 0 : 1;
 }

@@ -3,18 +3,47 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 // Removes every regular file directly in session_dir whose status-change
 // time lies more than lifetime_minutes (1 to MAX_LIFETIME_MINUTES) before
 // the start of the walk, unless a running process holds it open: the same
 // file (device and inode), by whatever path, bind mount or hard link it was
-// opened. One trailing slash of session_dir is dropped first. The root
-// directory, however named, is refused like a directory that cannot be
-// opened, before /proc is read. Returns the exit status: 0 when the
-// directory was walked to its end, 1 when the directory, /proc or the clock
-// could not be read (then nothing is removed).
+// opened, or (without a block device) the file a descriptor names by path.
+// One trailing slash of session_dir is dropped first. The root directory,
+// however named, is refused like a directory that cannot be opened, before
+// /proc is read. Removals happen in the directory that was opened, whatever
+// its path names meanwhile. Returns the exit status: 0 when the directory
+// was walked to its end (files that could not be examined or removed give a
+// warning), 1 when the directory, /proc or the clock could not be read
+// (then nothing is removed).
 int sweep_session_dir(std::string session_dir, int lifetime_minutes);
 
 // The same with the clock supplied, so tests can move time.
 using clock_reader = time_t (*)(time_t*);
 int sweep_session_dir(std::string session_dir, int lifetime_minutes, clock_reader read_clock);
+
+// A directory to sweep among several, with its own lifetime.
+struct listed_dir {
+  std::string session_dir;
+  int lifetime_minutes;
+};
+
+// What a sweep of several directories did.
+struct sweep_counts {
+  long dirs = 0;         // directories swept
+  long removed = 0;      // files removed
+  long kept_in_use = 0;  // expired files kept because they are held open
+  long failed = 0;       // directories that could not be swept, files that could not be removed
+};
+
+// Sweeps each directory as sweep_session_dir does, with the same messages and
+// safety, against one reading of /proc and of the clock taken before the
+// first one is opened, and adds to `counts`. Each directory is swept once,
+// with the lifetime of its first listing by whatever name; one that does not
+// exist (a deleted site) is passed over with a warning. Returns 1 when /proc
+// or the clock could not be read (then nothing is removed) or when a
+// directory could not be swept or a file not removed (after all the others
+// were swept); 0 otherwise.
+int sweep_session_dirs(const std::vector<listed_dir>& dirs, clock_reader read_clock,
+                       sweep_counts& counts);

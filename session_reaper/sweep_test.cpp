@@ -13,6 +13,8 @@ namespace {
 using harness::captured_stderr;
 namespace fs = std::filesystem;
 
+const std::string ROOT_REFUSED = "Error: opendir() failed : No such file or directory\n";
+
 // The injected clock: a fixed instant, and an optional action run when the
 // sweep reads it (after the scan, before the walk).
 time_t g_now = 0;
@@ -106,13 +108,29 @@ TEST_F(Sweep, KeepsExpiredFilesHeldOpenHoweverTheDirectoryIsNamed) {
   unlink(alias.c_str());
 }
 
+// With -v, the links under the directory are reported by their text: a plain
+// prefix of it, so a sibling with a longer name counts, a shorter one never.
+TEST_F(Sweep, ReportsTheLinksWhoseTextBeginsWithTheDirectory) {
+  dir.make_dirs("sess2");
+  const std::string in_sibling = dir.write("sess2/x");
+  int fd = open(in_sibling.c_str(), O_RDONLY);
+  const std::string line = "INFO: Session file '" + in_sibling + "' is in use.\n";
+  for (const char* swept : {"sess", "sess2/x2"}) {
+    captured_stderr captured(true);
+    EXPECT_EQ(sweep_session_dir(dir.make_dirs(swept), 1, fake_clock), 0);
+    EXPECT_EQ(captured.err().find(line) != std::string::npos, swept == std::string("sess"))
+        << swept << captured.err();
+  }
+  close(fd);
+}
+
 TEST_F(Sweep, FailuresToOpenOrReadTheClockRemoveNothing) {
   std::string f = dir.write("sess_old");
   struct Case {
     std::string dir;
     std::string message;
   } cases[] = {
-      {"/", "Error: opendir() failed : No such file or directory\n"},
+      {"/", ROOT_REFUSED},
       {dir.root() + "/missing",
        "Error: opendir(" + dir.root() + "/missing) failed : No such file or directory\n"},
       {f, "Error: opendir(" + f + ") failed : Not a directory\n"},
@@ -129,6 +147,35 @@ TEST_F(Sweep, FailuresToOpenOrReadTheClockRemoveNothing) {
   EXPECT_TRUE(exists(f));
 }
 
+// Several directories against one scan and one clock: each with its own
+// lifetime, each once whatever it is named (the first lifetime counts), a
+// missing one passed over with a warning, and those that cannot be swept
+// failing the run after all the others were swept.
+TEST_F(Sweep, SweepsEachListedDirectoryOnceWithItsOwnLifetime) {
+  const std::string a = dir.make_dirs("a"), b = dir.make_dirs("b"), c = dir.make_dirs("c");
+  const std::string a_old = dir.write("a/sess_old"), c_old = dir.write("c/sess_old");
+  const std::string b_old = dir.write("b/sess_old"), held = dir.write("b/sess_held");
+  int fd = open(held.c_str(), O_RDONLY);
+  g_now = harness::ctime_of(held) + 120;
+  const std::vector<listed_dir> listed = {
+      {a + "/", 1},          {b, 1},     {c, 60},  {b + "/../a", 60},
+      {dir.path("gone"), 1}, {c_old, 1}, {"/", 1}, {a + "//", 60},
+  };
+  captured_stderr captured;
+  sweep_counts counts;
+  EXPECT_EQ(sweep_session_dirs(listed, fake_clock, counts), 1);
+  EXPECT_FALSE(exists(a_old) || exists(b_old));
+  EXPECT_TRUE(exists(c_old)) << "not expired under its own lifetime";
+  EXPECT_TRUE(exists(held));
+  EXPECT_EQ(captured.err(), "Warning: session directory " + dir.path("gone") +
+                                " does not exist: skipped\n"
+                                "Error: opendir(" +
+                                c_old + ") failed : Not a directory\n" + ROOT_REFUSED);
+  EXPECT_EQ((std::vector<long>{counts.dirs, counts.removed, counts.kept_in_use, counts.failed}),
+            (std::vector<long>{3, 2, 1, 2}));
+  close(fd);
+}
+
 // The directory is replaced by a symbolic link to another directory after
 // it was opened: removals still happen in the directory that was opened.
 std::string g_victim, g_opened, g_moved;
@@ -140,13 +187,11 @@ void swap_directory_for_link() {
 TEST_F(Sweep, ADirectorySwappedForALinkDuringTheRunRedirectsNothing) {
   harness::temp_tree victim;
   std::string precious = victim.write("sess_old");
-  std::string old = dir.write("sess_old");
-  age(old, 100000);
-  g_now += 100000;  // the victim's file too is far past the limit
   g_victim = victim.root();
   g_opened = dir.root() + "/sessions";
   g_moved = dir.root() + "/moved";
   dir.make_dirs("sessions");
+  // The victim's file too is far past the limit.
   g_now = harness::ctime_of(dir.write("sessions/sess_old")) + 100000;
   g_on_clock = swap_directory_for_link;
   captured_stderr quiet;

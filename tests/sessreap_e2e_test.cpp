@@ -187,18 +187,42 @@ TEST_F(Sessreap, KeepsFilesHeldOpenByARunningProcessHoweverTheDirectoryIsNamed) 
   }
 }
 
+// An overlay at `merged` over an empty lower directory of /tmp, whose upper
+// layer is a tmpfs of its own: a device apart from both /tmp and the overlay.
+void mount_overlay(harness::sandbox& box, const std::string& merged, const std::string& xino) {
+  const std::string lower = merged + "-lower", layer = merged + "-upper";
+  box.mount_tmpfs(layer);
+  for (const auto& d : {lower, layer + "/upper", layer + "/work", merged}) box.make_dirs(d);
+  const std::string options =
+      "lowerdir=" + lower + ",upperdir=" + layer + "/upper,workdir=" + layer + "/work,xino=" + xino;
+  ASSERT_EQ(mount("overlay", merged.c_str(), "overlay", 0, options.c_str()), 0) << strerror(errno);
+}
+
 // The same file reached by another path than the swept one: a bind mount
-// (PrivateTmp, a chroot, a container), a hard link, another mount namespace.
+// (PrivateTmp, a chroot, a container), a hard link, another mount namespace;
+// and a file of an overlay (a container's root, a live image) whose upper
+// layer lies on another device than the overlay's directories report.
 TEST_F(Sessreap, KeepsFilesHeldOpenThroughAnyPathToThem) {
   const std::string dir = own_dir("/tmp/paths"), alias = dir + "-alias", hard = dir + "-link";
+  const std::string xino_off = dir + "-xino-off", xino_on = dir + "-xino-on";
   std::string held = session("sess_held", dir);
   box.make_dirs(alias);
   ASSERT_EQ(mount(dir.c_str(), alias.c_str(), nullptr, MS_BIND, nullptr), 0);
   ASSERT_EQ(link(held.c_str(), hard.c_str()), 0);
-  const std::pair<std::string, std::string> held_as_swept_as[] = {
-      {alias + "/sess_held", dir}, {held, alias}, {hard, dir}, {"", dir}};  // "": /mnt elsewhere
+  mount_overlay(box, xino_off, "off");
+  mount_overlay(box, xino_on, "on");
+  struct {
+    std::string made_in, held_as, swept_as;  // held_as "": as /mnt in another namespace
+  } const rows[] = {
+      {dir, alias + "/sess_held", dir},
+      {dir, held, alias},
+      {dir, hard, dir},
+      {dir, "", dir},
+      {xino_off, session("sess_held", xino_off), xino_off},
+      {xino_on, session("sess_held", xino_on), xino_on},
+  };
   const auto clock = frozen_clock_env(ctime_of(held) + 3600);
-  for (const auto& [held_as, swept_as] : held_as_swept_as) {
+  for (const auto& [made_in, held_as, swept_as] : rows) {
     std::unique_ptr<harness::child> holder;
     if (held_as.empty()) {  // held in a mount namespace that sees the directory at /mnt only
       holder = std::make_unique<harness::child>(
@@ -212,17 +236,18 @@ TEST_F(Sessreap, KeepsFilesHeldOpenThroughAnyPathToThem) {
     } else {
       holder = harness::hold_open({held_as});
     }
-    for (bool verbose : {false, true}) {
-      session("sess_unused", dir);
-      auto r = sessreap({swept_as, "1", verbose ? "-v" : "--"}, clock);
+    for (int run : {0, 1, 2}) {  // sessreap, sessreap -v, sessreap-dirs -v
+      session("sess_unused", made_in);
+      auto r = run < 2 ? sessreap({swept_as, "1", run ? "-v" : "--"}, clock)
+                       : harness::sessreap_dirs({"-v", swept_as + ":1"}, clock);
       EXPECT_EQ(r.exit_status, 0) << held_as;
-      EXPECT_TRUE(box.exists(held)) << held_as;
-      EXPECT_FALSE(box.exists(dir + "/sess_unused")) << held_as;
+      EXPECT_TRUE(box.exists(made_in + "/sess_held")) << held_as << " run " << run;
+      EXPECT_FALSE(box.exists(made_in + "/sess_unused")) << held_as;
       const std::string kept = "INFO: Skip file '" + swept_as + "/sess_held': still in use\n";
-      EXPECT_EQ(r.err.find(kept) != std::string::npos, verbose) << held_as << r.err;
+      EXPECT_EQ(r.err.find(kept) != std::string::npos, run > 0) << held_as << r.err;
     }
   }
-  umount2(alias.c_str(), MNT_DETACH);
+  for (const auto& mounted : {xino_on, xino_off, alias}) umount2(mounted.c_str(), MNT_DETACH);
 }
 
 TEST_F(Sessreap, NeverRemovesLinksDirectoriesOrPipes) {
@@ -246,6 +271,34 @@ TEST_F(Sessreap, AFailedRemovalIsReportedButTheSweepSucceeds) {
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.err, "Warning: failed to remove /tmp/sess/sess_stuck : Read-only file system\n");
   EXPECT_TRUE(box.exists(stuck));
+}
+
+// The sweep of several directories: a removal that fails, fails the run,
+// after the directories listed after it were swept; a missing directory (a
+// deleted site) is only a warning.
+TEST_F(Sessreap, SessreapDirsFailsAfterSweepingTheOthers) {
+  const std::string stuck_dir = own_dir("/tmp/sess-ro"), dir = own_dir("/tmp/sess-many");
+  std::string stuck = session("sess_stuck", stuck_dir), old_file = session("sess_old", dir);
+  box.make_read_only(stuck_dir);
+  const auto clock = frozen_clock_env(ctime_of(old_file) + 3600);
+  auto r = harness::sessreap_dirs({stuck_dir + ":1", "/tmp/gone:1", dir + ":1"}, clock);
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.err, "Warning: failed to remove " + stuck +
+                       " : Read-only file system\n"
+                       "Warning: session directory /tmp/gone does not exist: skipped\n");
+  EXPECT_TRUE(box.exists(stuck));
+  EXPECT_FALSE(box.exists(old_file));
+
+  session("sess_old", dir);
+  r = harness::sessreap_dirs({"-v", "/tmp/gone:1", dir + ":1"}, clock);
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_TRUE(
+      r.err.ends_with("INFO: directories swept: 1, files removed: 1, kept in use: 0, "
+                      "failed: 0\n"))
+      << r.err;
+  r = harness::sessreap_dirs({dir});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_TRUE(r.err.starts_with("Error: no lifetime in '" + dir + "'\n")) << r.err;
 }
 
 TEST_F(Sessreap, ABlindProcRemovesNothing) {

@@ -62,6 +62,7 @@ for f in /usr/sbin/sessreap /usr/sbin/phpgate /usr/sbin/logroute \
          /usr/share/man/man8/logroute.8.gz /usr/share/man/man5/vrk.conf.5.gz \
          /usr/lib/systemd/system/sessreap.service /usr/lib/systemd/system/sessreap.timer \
          /etc/cron.d/sessreap /usr/libexec/varek-server-tools/sessreap-sweep \
+         /usr/libexec/varek-server-tools/sessreap-dirs /usr/share/man/man8/sessreap-sweep.8.gz \
          /usr/share/doc/$package/copyright /usr/share/doc/$package/changelog.gz; do
   grep -q " \.$f\$" "$work/contents" || fail "$f is not in the package"
 done
@@ -93,18 +94,21 @@ grep -q 'Define VAREK_SBINDIR /usr/sbin' /etc/apache2/conf-available/vrk-phpgate
 cet=--nocfprotection
 readelf -n "$(cc -print-file-name=Scrt1.o)" 2>/dev/null | grep -q 'x86 feature: IBT, SHSTK' && cet=
 hardening-check $cet /usr/sbin/phpgate /usr/sbin/logroute >"$work/hardening.log" 2>&1 \
-  && hardening-check $cet --nofortify /usr/sbin/sessreap >>"$work/hardening.log" 2>&1 \
+  && hardening-check $cet --nofortify /usr/sbin/sessreap /usr/libexec/varek-server-tools/sessreap-dirs \
+    >>"$work/hardening.log" 2>&1 \
   || { cat "$work/hardening.log"; fail "hardening-check"; }
 
 # --- run the installed programs, away from the machine's /dev ------------
-sessions=$(mktemp -d) && touch "$sessions/sess_fresh"
+sessions=$(mktemp -d) && touch "$sessions/sess_fresh" && mkdir "$sessions/site1" \
+  && touch "$sessions/site1/sess_a"
 unshare --mount --propagation private sh -c '
   mount -t tmpfs -o mode=755 none /dev && mknod -m 666 /dev/null c 1 3 || exit 99
   out=$1
   /usr/sbin/sessreap -h >"$out/sessreap-h.out" 2>"$out/sessreap-h.err"; echo $? >"$out/sessreap-h.rc"
   /usr/sbin/sessreap -v "$2" 60 >"$out/sessreap.out" 2>"$out/sessreap.err"; echo $? >"$out/sessreap.rc"
-  printf "SESSREAP_DIRS=\"/nonexistent/sessions %s/sess_fresh\"\n" "$2" >"$out/defaults"
-  SESSREAP_DEFAULTS="$out/defaults" "$3" >"$out/sweep.out" 2>"$out/sweep.err"; echo $? >"$out/sweep.rc"
+  printf "SESSREAP_DIRS=\"/nonexistent/sessions %s/sess_fresh %s/*/none %s/site*:60 %s/site1\"\n" \
+    "$2" "$2" "$2" "$2" >"$out/defaults"
+  SESSREAP_DEFAULTS="$out/defaults" "$3" -v >"$out/sweep.out" 2>"$out/sweep.err"; echo $? >"$out/sweep.rc"
   env -i VK_CUSTOM_PHP_CGI_INDEX=varek-package-test-no-such-handler /usr/sbin/phpgate \
     >"$out/phpgate.out" 2>"$out/phpgate.err" </dev/null; echo $? >"$out/phpgate.rc"
   /usr/sbin/logroute </dev/null >"$out/logroute.out" 2>"$out/logroute.err"; echo $? >"$out/logroute.rc"
@@ -121,10 +125,15 @@ expect() { # name rc stdout-text(or -) stderr-text(or -)
 expect sessreap-h 0 "usage: [-v] <session_dir> <lifetime_minutes>" -
 expect sessreap 0 - "INFO: Skip file '$sessions/sess_fresh': not expired yet"
 [ -f "$sessions/sess_fresh" ] || fail "sessreap removed a fresh session file"
-# A missing directory is skipped; the one after it is still swept (here a
-# file, which sessreap refuses, so the sweep ends with status 1).
-expect sweep 1 - "Error: opendir($sessions/sess_fresh) failed"
-grep -q 'session directory /nonexistent/sessions does not exist' "$work/sweep.err" || fail "sweep: $(cat "$work/sweep.err")"
+# A missing directory is a warning, a pattern that matches nothing is
+# skipped, a file in place of a directory fails the run after the directory
+# listed after it (by a pattern, then again by name: swept once) was swept.
+expect sweep 1 - "INFO: directories swept: 1, files removed: 0, kept in use: 0, failed: 1"
+for line in "Warning: session directory /nonexistent/sessions does not exist: skipped" \
+            "Error: opendir($sessions/sess_fresh) failed : Not a directory" \
+            "INFO: Skip file '$sessions/site1/sess_a': not expired yet"; do
+  [ "$(grep -cxF "$line" "$work/sweep.err")" = 1 ] || fail "sweep: not once '$line': $(cat "$work/sweep.err")"
+done
 rm -rf "$sessions"
 expect phpgate 1 - -
 expect logroute 0 - -

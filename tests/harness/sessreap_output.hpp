@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "session_reaper/verbose.hpp"
+#include "session_reaper/in_use_scan.hpp"  // verbose
 
 namespace harness {
 

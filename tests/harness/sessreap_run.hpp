@@ -45,4 +45,12 @@ inline harness::run_result sessreap(const std::vector<std::string>& args,
   return harness::run(argv, {.env = std::move(env), .cwd = cwd});
 }
 
+// sessreap-dirs, the sweep of several directories, likewise.
+inline harness::run_result sessreap_dirs(const std::vector<std::string>& args,
+                                        std::vector<std::string> env = {}) {
+  std::vector<std::string> argv{SESSREAP_DIRS_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return harness::run(argv, {.env = std::move(env)});
+}
+
 }  // namespace harness

@@ -1,3 +1,0 @@
-#include "session_reaper/verbose.hpp"
-
-bool verbose = false;
