@@ -16,10 +16,10 @@ namespace {
 using harness::captured_stderr;
 
 // Holds a file open in this very process, which the scan covers too.
-struct OpenFile {
+struct open_file {
   int fd;
-  explicit OpenFile(const std::string& path) : fd(open(path.c_str(), O_RDONLY)) {}
-  ~OpenFile() { close(fd); }
+  explicit open_file(const std::string& path) : fd(open(path.c_str(), O_RDONLY)) {}
+  ~open_file() { close(fd); }
 };
 
 file_identity identity_of(const std::string& path) {
@@ -32,7 +32,7 @@ TEST(InUseScan, CollectsOpenRegularFilesOfEveryDeviceOnce) {
   harness::temp_tree dir;
   std::string held = dir.write("sess_held");
   dir.write("sess_idle");
-  OpenFile first(held), second(held), directory(dir.root()), elsewhere("/proc/self/stat");
+  open_file first(held), second(held), directory(dir.root()), elsewhere("/proc/self/stat");
   for (bool verbose_mode : {false, true}) {
     captured_stderr captured(verbose_mode);
     files_in_use found;

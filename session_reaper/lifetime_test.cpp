@@ -6,12 +6,12 @@
 
 namespace {
 
-struct LifetimeCase {
+struct lifetime_case {
   const char* operand;
   int minutes;  // what the conversion yields; the default means rejected
 };
 
-const LifetimeCase ACCEPTED[] = {
+const lifetime_case ACCEPTED[] = {
     {"1", 1},
     {"5", 5},
     {"+10", 10},

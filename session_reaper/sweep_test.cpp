@@ -126,7 +126,7 @@ TEST_F(Sweep, ReportsTheLinksWhoseTextBeginsWithTheDirectory) {
 
 TEST_F(Sweep, FailuresToOpenOrReadTheClockRemoveNothing) {
   std::string f = dir.write("sess_old");
-  struct Case {
+  struct failure_case {
     std::string dir;
     std::string message;
   } cases[] = {
