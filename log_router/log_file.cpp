@@ -42,6 +42,15 @@ int open_part(char* path, char* end, int flags) {
 
 int open_in(int dir, const char* name, int flags, mode_t mode, const char** why, int* links_left);
 
+// The directory text[0, text_end) in `dir`, under the link rule of open_in.
+int open_dir_named(int dir, char* text, char* text_end, const char** why, int* links_left) {
+  char saved = *text_end;
+  *text_end = '\0';
+  int fd = open_in(dir, text, DIR_FLAGS, 0, why, links_left);
+  *text_end = saved;
+  return fd;
+}
+
 // Opens `path` from the directory `dir` one component at a time, each under
 // the link rule of open_in, the last with `flags` and `mode`, the others as
 // directories.  ".." is the parent of the directory reached so far, as the
@@ -58,15 +67,25 @@ int open_walking(int dir, char* path, int flags, mode_t mode, const char** why, 
       close_keeping_errno(at);
       return fd;
     }
-    char saved = *name_end;
-    *name_end = '\0';
-    int inner = open_in(at, name, DIR_FLAGS, 0, why, links_left);
-    *name_end = saved;
+    int inner = open_dir_named(at, name, name_end, why, links_left);
     close_keeping_errno(at);
     at = inner;
     name = next;
   }
   return -1;
+}
+
+// The text of the symbolic link `link` (opened with O_PATH), ended by a
+// NUL; -1 with errno set when it cannot be read or does not fit.
+int read_link_text(int link, char (&target)[PATH_MAX]) {
+  ssize_t length = readlinkat(link, "", target, sizeof target);
+  if (length < 0) return -1;
+  if (static_cast<std::size_t>(length) == sizeof target) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  target[length] = '\0';
+  return 0;
 }
 
 // `link` is the symbolic link `name` in `dir`, opened itself (O_PATH |
@@ -92,13 +111,7 @@ int follow_roots_link(int dir, int link, int flags, mode_t mode, const char** wh
     return -1;
   }
   char target[PATH_MAX];
-  ssize_t length = readlinkat(link, "", target, sizeof target);
-  if (length < 0) return -1;
-  if (static_cast<std::size_t>(length) == sizeof target) {
-    errno = ENAMETOOLONG;
-    return -1;
-  }
-  target[length] = '\0';
+  if (read_link_text(link, target) != 0) return -1;
   return open_walking(dir, target, flags, mode, why, links_left);
 }
 
@@ -128,10 +141,7 @@ int open_log_dir(char* path, char* dir_end, const char** why, int* links_left) {
   char* dir_name = last_component(path, dir_end, &parent_end);
   int parent = open_part(path, parent_end, DIR_FLAGS);
   if (parent < 0) return -1;
-  char saved = *dir_end;
-  *dir_end = '\0';
-  int dir = open_in(parent, dir_name, DIR_FLAGS, 0, why, links_left);
-  *dir_end = saved;
+  int dir = open_dir_named(parent, dir_name, dir_end, why, links_left);
   close_keeping_errno(parent);
   return dir;
 }

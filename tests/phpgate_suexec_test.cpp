@@ -193,6 +193,7 @@ TEST_P(PhpgateSuexec, TheSiteCannotChangeItsImmutableWrapper) {
   harness::run({"/usr/bin/chattr", "-i", s.wrapper(), dir});
 }
 
-INSTANTIATE_TEST_SUITE_P(Module, PhpgateSuexec, testing::Values("cgid", "fcgid"));
+INSTANTIATE_TEST_SUITE_P(Module, PhpgateSuexec, testing::Values("cgid", "fcgid"),
+                         [](const auto& info) { return std::string(info.param); });
 
 }  // namespace

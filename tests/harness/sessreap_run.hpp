@@ -47,7 +47,7 @@ inline harness::run_result sessreap(const std::vector<std::string>& args,
 
 // sessreap-dirs, the sweep of several directories, likewise.
 inline harness::run_result sessreap_dirs(const std::vector<std::string>& args,
-                                        std::vector<std::string> env = {}) {
+                                         std::vector<std::string> env = {}) {
   std::vector<std::string> argv{SESSREAP_DIRS_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
   return harness::run(argv, {.env = std::move(env)});
