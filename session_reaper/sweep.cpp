@@ -28,20 +28,23 @@ struct opened_dir {
   struct stat status {};
 };
 
-// The root directory, however it was named ("//", "/.", "/tmp/..", a link
-// to "/", a bind mount of it): never a session directory.
-bool is_root_directory(const struct stat& dir) {
+// The identity of the root directory, by which it is known however it is
+// named ("//", "/.", "/tmp/..", a link to "/", a bind mount of it); none
+// when it cannot be read.
+file_identity root_directory() {
   struct stat root;
-  return stat("/", &root) == 0 && root.st_dev == dir.st_dev && root.st_ino == dir.st_ino;
+  if (stat("/", &root) != 0) return {0, 0};
+  return {root.st_dev, root.st_ino};
 }
 
 // Why the directory cannot be swept: 0 when it can, the errno of its opening
 // when it could not be opened, -1 when it is the root directory or the empty
-// text (what "/" becomes without its trailing slash).
-int refusal(opened_dir& dir) {
+// text (what "/" becomes without its trailing slash): never a session
+// directory.
+int refusal(opened_dir& dir, const file_identity& root) {
   if (dir.name.empty()) return -1;
   if (dir.entries.fd() < 0 || fstat(dir.entries.fd(), &dir.status) != 0) return errno;
-  return is_root_directory(dir.status) ? -1 : 0;
+  return file_identity{dir.status.st_dev, dir.status.st_ino} == root ? -1 : 0;
 }
 
 void report_refusal(const opened_dir& dir, int why) {
@@ -149,7 +152,7 @@ int sweep_session_dir(std::string session_dir, int lifetime_minutes) {
 
 int sweep_session_dir(std::string session_dir, int lifetime_minutes, clock_reader read_clock) {
   opened_dir dir(session_dir);
-  if (int why = refusal(dir)) {
+  if (int why = refusal(dir, root_directory())) {
     report_refusal(dir, why);
     return 1;
   }
@@ -167,10 +170,11 @@ int sweep_session_dirs(const std::vector<listed_dir>& dirs, clock_reader read_cl
   files_in_use found;
   time_t now;
   if (collect_files_in_use(found) != 0 || !read_now(read_clock, now)) return 1;
+  const file_identity root = root_directory();
   std::set<file_identity> swept;
   for (const listed_dir& listed : dirs) {
     opened_dir dir(listed.session_dir);
-    if (int why = refusal(dir)) {
+    if (int why = refusal(dir, root)) {
       if (why == ENOENT) {
         std::cerr << "Warning: session directory " << dir.name << " does not exist: skipped\n";
       } else {
