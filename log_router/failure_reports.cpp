@@ -28,9 +28,9 @@ void report_suppressed(failure_reports* reports) {
 }
 
 void report_untagged(failure_reports* reports, bool at_end) {
+  if (reports->untagged == 0) return;  // the common case, at every read
   struct timespec at = now();
-  if (reports->untagged == 0 ||
-      (!at_end && reports->untagged_reported && !window_over(reports->untagged_reported_at, at)))
+  if (!at_end && reports->untagged_reported && !window_over(reports->untagged_reported_at, at))
     return;
   diag_log_write(LOG_ERR, "Lost access log lines: %zu lines without host@@port@@ tags skipped",
                  reports->untagged);
