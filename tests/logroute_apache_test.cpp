@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "harness/apache_conf.hpp"
 #include "harness/files.hpp"
 #include "harness/fixed_paths.hpp"
 #include "harness/loopback.hpp"
@@ -49,20 +50,12 @@ struct site {
 // Writes the configuration: one vhost per site, all logging through
 // logroute, which Apache starts with the SSL port as argument.
 std::string apache_config(const std::vector<site>& sites, int plain, int ssl) {
-  std::ostringstream c;
-  c << "ServerRoot " << WORK << "\n"
-    << "DefaultRuntimeDir " << WORK << "\n"
-    << "PidFile " << WORK << "/httpd.pid\n"
-    << "ErrorLog " << WORK << "/error.log\n"
-    << "LogLevel warn\n";
   // mod_cgid's daemon lives across graceful restarts: it must not keep an
   // old logger's pipe open.
-  for (const char* module : {"mpm_event", "authz_core", "ssl", "socache_shmcb", "cgid"})
-    c << "LoadModule " << module << "_module " << harness::APACHE_MODULES << "mod_" << module
-      << ".so\n";
-  c << "User www-data\nGroup www-data\n"
-    << "Listen 127.0.0.1:" << plain << "\nListen 127.0.0.1:" << ssl << "\n"
-    << "ServerName localhost\nUseCanonicalName On\n"
+  const char* const modules[] = {"mpm_event", "authz_core", "ssl", "socache_shmcb", "cgid"};
+  std::ostringstream c;
+  c << harness::apache_config_head(WORK, modules, plain) << "Listen 127.0.0.1:" << ssl << "\n"
+    << "UseCanonicalName On\n"
     << "SSLSessionCache none\n"
     << "DocumentRoot " << WORK << "/htdocs\n"
     << "<Directory " << WORK << "/htdocs>\n  Require all granted\n</Directory>\n"
@@ -101,6 +94,7 @@ class ApacheLogging : public ::testing::Test {
     box.make_dirs(harness::DOMAINS_DIR + "/beta.test/logs");
     box.make_dirs("/var/log/apache2");
     box.make_dirs(WORK + "/htdocs");
+    box.make_dirs(WORK + "/run");
     box.write_file(WORK + "/htdocs/index.html", "ok\n");
     // Larger than what the socket buffers hold: its download takes seconds.
     box.write_file(WORK + "/htdocs/big", "");
@@ -169,16 +163,11 @@ class ApacheLogging : public ::testing::Test {
   bool all_logged() const { return logged() == expected_lines(); }
 
   // Starts downloading the big file from alpha.test at 8 MB/s, with `id`.
-  pid_t start_slow_download(const std::string& id) {
+  std::unique_ptr<harness::child> start_slow_download(const std::string& id) {
     std::string host = "alpha.test:" + std::to_string(plain);
-    std::string resolve = host + ":127.0.0.1", url = "http://" + host + "/big?id=" + id;
-    pid_t pid = fork();
-    if (pid == 0) {
-      execl(harness::CURL.c_str(), "curl", "-so", "/dev/null", "--limit-rate", "8M", "--max-time",
-            "30", "--resolve", resolve.c_str(), url.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    return pid;
+    return std::make_unique<harness::child>(std::vector<std::string>{
+        harness::CURL, "-so", "/dev/null", "--limit-rate", "8M", "--max-time", "30", "--resolve",
+        host + ":127.0.0.1", "http://" + host + "/big?id=" + id});
   }
 
   // The logroute processes that the Apache parent started.
@@ -261,9 +250,10 @@ TEST_F(ApacheLogging, RequestsInFlightAcrossGracefulRestartAndStopAreLoggedOnce)
         ++n;
       return n;
     };
-    pid_t download = start_slow_download(c.what);
+    auto download = start_slow_download(c.what);
     std::this_thread::sleep_for(1500ms);
-    ASSERT_EQ(waitpid(download, nullptr, WNOHANG), 0) << "the download ended before the signal";
+    ASSERT_EQ(waitpid(download->pid(), nullptr, WNOHANG), 0)
+        << "the download ended before the signal";
     ASSERT_EQ(times_logged(), 0u);
     if (c.sig == SIGWINCH) {
       apache->stop(c.sig);  // returns once the parent has ended
@@ -271,7 +261,7 @@ TEST_F(ApacheLogging, RequestsInFlightAcrossGracefulRestartAndStopAreLoggedOnce)
     } else {
       kill(apache->pid(), c.sig);
     }
-    EXPECT_NE(harness::reap_within(download, 30s), -1);
+    EXPECT_NE(download->finish(30s).signal, SIGKILL);
     if (c.ends_request) {
       std::this_thread::sleep_for(2s);
       EXPECT_LE(times_logged(), 1u);
