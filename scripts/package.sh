@@ -94,7 +94,7 @@ dpkg-query -W -f='${Status}' $package 2>/dev/null | grep -q 'ok installed' \
   && fail "$package is installed on this machine: not touching it"
 installed_here=yes
 if flock /tmp/varek-dpkg.lock autopkgtest "$work"/a/${package}_*.changes -- null >"$work/autopkgtest.log" 2>&1; then
-  grep -E '^[a-z-]+ +(PASS|SKIP)' "$work/autopkgtest.log" | sed 's/^/  /'
+  grep -E '^[a-z-]+ +(PASS|SKIP)' "$work/autopkgtest.log" | sort -u | sed 's/^/  /'
 else
   cat "$work/autopkgtest.log"
   fail "autopkgtest failed (log above)"
