@@ -1,4 +1,6 @@
-# Debian's hardening flags for every program and test of the build: what
+# Debian's hardening flags for every program and test of a build outside the
+# Debian package (debian/rules turns this off and takes the same flags from
+# dpkg-buildflags, plus the two below where it lacks them): what
 # "DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags" gives on Debian 12
 # (stack protector, _FORTIFY_SOURCE=2, format checks, RELRO, immediate
 # binding; PIE is the compiler's default there and is asked for explicitly
@@ -24,7 +26,14 @@ option(VAREK_HARDENING "Build with Debian's hardening flags (off with sanitizers
 
 if(VAREK_HARDENING)
   set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+endif()
+# PIE at the link too (-pie), wherever position-independent code is asked
+# for: here, or by debian/rules, which leaves the rest of this file out.
+if(CMAKE_POSITION_INDEPENDENT_CODE)
   check_pie_supported(LANGUAGES C CXX)
+endif()
+
+if(VAREK_HARDENING)
   add_compile_options(-fstack-protector-strong -Wformat -Werror=format-security)
   # Only where the compiler has them for this architecture (-fcf-protection
   # is x86's; arm64 has -mbranch-protection=standard instead).

@@ -1,7 +1,8 @@
-# Runs at install time (cmake --install, cpack): writes the systemd units,
-# the cron file, sessreap's sweep script and its defaults, the Apache
-# snippets and phpgate's example wrapper with the paths of the installed
-# files, which are known only now (cmake --install --prefix, cpack's /usr).
+# Runs at install time (cmake --install; debian/rules installs into
+# debian/tmp this way): writes the systemd units, the cron file, sessreap's
+# sweep script and its defaults, the Apache snippets and phpgate's example
+# wrapper with the paths of the installed files, which are known only now
+# (cmake --install --prefix).
 # Set by Packaging.cmake before this script: VAREK_PACKAGING_DIR,
 # VAREK_STAGING_DIR, VAREK_SBINDIR, VAREK_LIBEXECDIR, VAREK_SYSCONFDIR,
 # VAREK_SYSTEMD_UNIT_DIR, VAREK_DOCDIR.
@@ -31,8 +32,8 @@ else()
 endif()
 set(ETC "${etc}")
 
-# One staging folder per destination, so that two installs at once (cpack
-# and cmake --install) do not write each other's files.
+# One staging folder per destination, so that two installs at once into
+# different places do not write each other's files.
 string(MD5 key "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 set(staging "${VAREK_STAGING_DIR}/${key}")
 

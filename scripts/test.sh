@@ -1,7 +1,9 @@
 #!/bin/sh
 # Builds and runs the whole test suite: the default build, the build with
-# AddressSanitizer and UndefinedBehaviorSanitizer, and a bounded run of each
-# fuzz target. Needs root (the end-to-end tests use mount namespaces).
+# AddressSanitizer and UndefinedBehaviorSanitizer, a bounded run of each
+# fuzz target, and the Debian package: built, linted, built again to compare,
+# and its autopkgtest run on this machine (scripts/package.sh --check).
+# Needs root (the end-to-end tests use mount namespaces).
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh
@@ -19,3 +21,5 @@ echo "== fuzz targets (${VAREK_FUZZ_SECONDS:-60} s each)"
 cmake --preset fuzz -DVAREK_FUZZ_SECONDS="${VAREK_FUZZ_SECONDS:-60}" >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 ctest --preset fuzz
+echo "== Debian package"
+sh scripts/package.sh --check

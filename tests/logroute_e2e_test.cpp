@@ -451,3 +451,25 @@ TEST_F(Logroute, LogrotateRotationLosesAndRepeatsNothing) {
     }
   }
 }
+
+// The shipped file run as root over a domain's logs directory that its site
+// owner may write: rotated when only the owner may (logrotate refuses only
+// directories writable by a group other than root's, or by anyone).
+TEST_F(Logroute, LogrotateRotatesALogsDirectoryOnlyItsOwnerMayWrite) {
+  const std::string LOGROTATE = "/usr/sbin/logrotate";
+  if (access(LOGROTATE.c_str(), X_OK) != 0) GTEST_SKIP() << "logrotate is not installed";
+  box.write_file("/tmp/logrotate.conf",
+                 box.read_file(VAREK_SOURCE_DIR "/packaging/logrotate/vrk-logroute.in"));
+  const std::string logs = DOMAINS_DIR + "/example.com/logs", log = domain_log("example.com");
+  for (auto [mode, rotated] : {std::pair{0755, true}, std::pair{0775, false}}) {
+    SCOPED_TRACE(mode);
+    box.write_file(log, "a line\n");
+    ASSERT_EQ(chown(logs.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(logs.c_str(), mode), 0);
+    auto rotation = harness::run({LOGROTATE, "-f", "-s", "/tmp/state", "/tmp/logrotate.conf"});
+    EXPECT_EQ(fs::exists(log + ".1"), rotated) << rotation.err;
+    EXPECT_EQ(rotation.err.find("insecure permissions") == std::string::npos, rotated)
+        << rotation.err;
+    fs::remove(log + ".1");
+  }
+}
