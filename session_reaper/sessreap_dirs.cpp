@@ -11,6 +11,7 @@
 #include "session_reaper/in_use_scan.hpp"
 #include "session_reaper/lifetime.hpp"
 #include "session_reaper/options.hpp"
+#include "session_reaper/standard_fds.hpp"
 #include "session_reaper/sweep.hpp"
 
 namespace {
@@ -31,6 +32,7 @@ bool parse_listed(const std::string& operand, listed_dir& listed) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (!open_standard_fds()) return 1;
   if (int status = read_options(argc, argv, USAGE); status >= 0) return status;
   std::vector<listed_dir> dirs(static_cast<size_t>(argc - optind));
   for (size_t i = 0; i < dirs.size(); ++i)
