@@ -10,9 +10,14 @@
 #include <set>
 
 #include "session_reaper/dir_reader.hpp"
+#include "session_reaper/dir_walk.hpp"
 #include "session_reaper/in_use_scan.hpp"
 
 namespace {
+
+// refusal() of the root directory, and of a symbolic link not owned by root.
+constexpr int ROOT_DIRECTORY = -1;
+constexpr int FOREIGN_LINK = -2;
 
 std::string without_trailing_slash(std::string dir) {
   if (!dir.empty() && dir.back() == '/') dir.pop_back();
@@ -22,9 +27,13 @@ std::string without_trailing_slash(std::string dir) {
 // A session directory opened for its sweep.
 struct opened_dir {
   explicit opened_dir(const std::string& given)
-      : name(without_trailing_slash(given)), entries(AT_FDCWD, name.c_str()) {}
+      : name(without_trailing_slash(given)), entries(open_dir_walking(name, foreign_link)) {
+    open_error = entries.fd() < 0 ? errno : 0;
+  }
   std::string name;  // as given, less one trailing slash: for messages
+  bool foreign_link = false;
   dir_reader entries;
+  int open_error;
   struct stat status {};
 };
 
@@ -38,22 +47,26 @@ file_identity root_directory() {
 }
 
 // Why the directory cannot be swept: 0 when it can, the errno of its opening
-// when it could not be opened, -1 when it is the root directory or the empty
-// text (what "/" becomes without its trailing slash): never a session
-// directory.
+// when it could not be opened, FOREIGN_LINK when a link on its way is not
+// root's, ROOT_DIRECTORY when it is the root directory or the empty text
+// (what "/" becomes without its trailing slash): never a session directory.
 int refusal(opened_dir& dir, const file_identity& root) {
-  if (dir.name.empty()) return -1;
-  if (dir.entries.fd() < 0 || fstat(dir.entries.fd(), &dir.status) != 0) return errno;
-  return file_identity{dir.status.st_dev, dir.status.st_ino} == root ? -1 : 0;
+  if (dir.name.empty()) return ROOT_DIRECTORY;
+  if (dir.foreign_link) return FOREIGN_LINK;
+  if (dir.open_error != 0) return dir.open_error;
+  if (fstat(dir.entries.fd(), &dir.status) != 0) return errno;
+  return file_identity{dir.status.st_dev, dir.status.st_ino} == root ? ROOT_DIRECTORY : 0;
 }
 
 void report_refusal(const opened_dir& dir, int why) {
   // The root directory, however named, gets the message of "/" itself: the
   // empty text names no directory.
-  if (why == -1)
+  if (why == ROOT_DIRECTORY)
     std::cerr << "Error: opendir() failed : " << strerror(ENOENT) << '\n';
   else
-    std::cerr << "Error: opendir(" << dir.name << ") failed : " << strerror(why) << '\n';
+    std::cerr << "Error: opendir(" << dir.name
+              << ") failed : " << (why == FOREIGN_LINK ? DIR_WALK_FOREIGN_LINK : strerror(why))
+              << '\n';
 }
 
 bool read_now(clock_reader read_clock, time_t& now) {

@@ -10,13 +10,14 @@
 // the start of the walk, unless a running process holds it open: the same
 // file (device and inode), by whatever path, bind mount or hard link it was
 // opened, or (without a block device) the file a descriptor names by path.
-// One trailing slash of session_dir is dropped first. The root directory,
-// however named, is refused like a directory that cannot be opened, before
-// /proc is read. Removals happen in the directory that was opened, whatever
-// its path names meanwhile. Returns the exit status: 0 when the directory
-// was walked to its end (files that could not be examined or removed give a
-// warning), 1 when the directory, /proc or the clock could not be read
-// (then nothing is removed).
+// One trailing slash of session_dir is dropped first. The directory is
+// reached by the link rule of dir_walk.hpp (a link is followed only when
+// root owns it). The root directory, however named, is refused like a
+// directory that cannot be opened, before /proc is read. Removals happen in
+// the directory that was opened, whatever its path names meanwhile. Returns
+// the exit status: 0 when the directory was walked to its end (files that
+// could not be examined or removed give a warning), 1 when the directory,
+// /proc or the clock could not be read (then nothing is removed).
 int sweep_session_dir(std::string session_dir, int lifetime_minutes);
 
 // The same with the clock supplied, so tests can move time.

@@ -101,8 +101,19 @@ TEST_F(Sessreap, CommandLineRules) {
       {{"-v", "/.", "35791394"}, 1, "", ROOT_REFUSED},
       {{"-v", "/tmp/..", "35791394"}, 1, "", ROOT_REFUSED},
       {{"-v", "/tmp/root-link/", "35791394"}, 1, "", ROOT_REFUSED},
+      // A link that a site owns, at the directory or above it, aims nothing.
+      {{"-v", "/tmp/site-link", "5"},
+       1,
+       "",
+       "Error: opendir(/tmp/site-link) failed : symbolic link not owned by root\n"},
+      {{"/tmp/site-link/sess", "5"},
+       1,
+       "",
+       "Error: opendir(/tmp/site-link/sess) failed : symbolic link not owned by root\n"},
   };
   ASSERT_EQ(symlink("/", "/tmp/root-link"), 0);
+  ASSERT_EQ(symlink("/tmp", "/tmp/site-link"), 0);
+  ASSERT_EQ(lchown("/tmp/site-link", 65534, 65534), 0);
   for (const auto& c : cases) {
     std::string shown;
     for (const auto& a : c.args) shown += "[" + a + "] ";
