@@ -11,7 +11,9 @@
 
 #include "session_reaper/dir_reader.hpp"
 #include "session_reaper/dir_walk.hpp"
+#include "session_reaper/file_lock.hpp"
 #include "session_reaper/in_use_scan.hpp"
+#include "session_reaper/unique_fd.hpp"
 
 namespace {
 
@@ -114,13 +116,35 @@ struct sweep_walk {
         std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': not expired yet\n";
       return;
     }
-    if (found.holds({st.st_dev, st.st_ino}, join(kernel_dir, name))) {
-      ++counts.kept_in_use;
-      if (verbose)
-        std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': still in use\n";
+    if (found.holder({st.st_dev, st.st_ino}, join(kernel_dir, name)) != 0) return keep(name);
+    claim(name, st);
+  }
+
+  // Removes the expired file unless someone holds a lock on it. Opening it
+  // changes none of its times; a FIFO is never opened (only what was a
+  // regular file is), and a file put in its place meanwhile is left alone.
+  void claim(const char* name, const struct stat& examined) {
+    unique_fd file(openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.get() < 0) {
+      // EWOULDBLOCK: another process holds a lease on it. ENOENT, ELOOP,
+      // ENXIO: gone, or replaced by a link or a socket.
+      if (errno == EWOULDBLOCK) return keep(name);
+      if (errno != ENOENT && errno != ELOOP && errno != ENXIO) fail(name, errno);
       return;
     }
+    struct stat opened;
+    if (fstat(file.get(), &opened) != 0 || opened.st_dev != examined.st_dev ||
+        opened.st_ino != examined.st_ino || !S_ISREG(opened.st_mode))
+      return;
+    if (locked_elsewhere(file.get())) return keep(name);
     remove_file(name);
+  }  // closing the file releases its lock, after the removal
+
+  // Kept in use: held open, or locked.
+  void keep(const char* name) {
+    ++counts.kept_in_use;
+    if (!verbose) return;
+    std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': still in use\n";
   }
 
   void remove_file(const char* name) {
@@ -128,11 +152,14 @@ struct sweep_walk {
     if (unlinkat(dir_fd, name, 0) == 0) {
       ++counts.removed;
     } else if (errno != ENOENT) {
-      int saved = errno;
-      ++counts.failed;
-      std::cerr << "Warning: failed to remove " << join(session_dir, name) << " : "
-                << strerror(saved) << '\n';
+      fail(name, errno);
     }
+  }
+
+  void fail(const char* name, int error) {
+    ++counts.failed;
+    std::cerr << "Warning: failed to remove " << join(session_dir, name) << " : " << strerror(error)
+              << '\n';
   }
 };
 

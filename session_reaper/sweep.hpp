@@ -7,9 +7,16 @@
 
 // Removes every regular file directly in session_dir whose status-change
 // time lies more than lifetime_minutes (1 to MAX_LIFETIME_MINUTES) before
-// the start of the walk, unless a running process holds it open: the same
-// file (device and inode), by whatever path, bind mount or hard link it was
-// opened, or (without a block device) the file a descriptor names by path.
+// the start of the walk, unless it is in use:
+// - a running process holds it open, as the scan of /proc shows: the same
+//   file (device and inode), by whatever path, bind mount or hard link it
+//   was opened, or (without a block device) the file a descriptor names by
+//   path;
+// - or another process holds a lock on it (file_lock.hpp), which needs no
+//   view of that process: each expired file is opened (O_RDONLY |
+//   O_NOFOLLOW | O_NONBLOCK, never a FIFO or a device, since only what the
+//   walk found a regular file is opened), checked to be the file that was
+//   examined, tested, and removed while this run holds its flock.
 // One trailing slash of session_dir is dropped first. The directory is
 // reached by the link rule of dir_walk.hpp (a link is followed only when
 // root owns it). The root directory, however named, is refused like a
@@ -34,7 +41,7 @@ struct listed_dir {
 struct sweep_counts {
   long dirs = 0;         // directories swept
   long removed = 0;      // files removed
-  long kept_in_use = 0;  // expired files kept because they are held open
+  long kept_in_use = 0;  // expired files kept because they are held open or locked
   long failed = 0;       // directories that could not be swept, files that could not be removed
 };
 
