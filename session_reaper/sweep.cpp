@@ -92,6 +92,24 @@ std::string kernel_name(int dir_fd) {
 // The candidate path as messages show it: the directory text, "/", the name.
 std::string join(const std::string& dir, const char* name) { return dir + "/" + name; }
 
+// One path a line on standard output, whatever bytes its name holds.
+void print_path(const std::string& path) {
+  for (char c : path) {
+    if (c == '\\' || c == '\n')
+      std::cout << '\\' << (c == '\n' ? 'n' : c);
+    else
+      std::cout << c;
+  }
+  std::cout << '\n';
+}
+
+// How one walk goes: sessreap's, or one of sessreap-dirs' (which says why a
+// file is kept, and may be a dry run).
+struct walk_mode {
+  bool dry_run = false;
+  bool say_why = false;
+};
+
 struct sweep_walk {
   int dir_fd;
   const std::string& session_dir;  // as given, for messages
@@ -99,6 +117,7 @@ struct sweep_walk {
   const files_in_use& found;
   time_t now;
   int age_limit;
+  walk_mode mode;
   sweep_counts& counts;
 
   void examine(const char* name) {
@@ -116,7 +135,8 @@ struct sweep_walk {
         std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': not expired yet\n";
       return;
     }
-    if (found.holder({st.st_dev, st.st_ino}, join(kernel_dir, name)) != 0) return keep(name);
+    if (pid_t pid = found.holder({st.st_dev, st.st_ino}, join(kernel_dir, name)))
+      return keep(name, pid);
     claim(name, st);
   }
 
@@ -128,7 +148,7 @@ struct sweep_walk {
     if (file.get() < 0) {
       // EWOULDBLOCK: another process holds a lease on it. ENOENT, ELOOP,
       // ENXIO: gone, or replaced by a link or a socket.
-      if (errno == EWOULDBLOCK) return keep(name);
+      if (errno == EWOULDBLOCK) return keep(name, 0);
       if (errno != ENOENT && errno != ELOOP && errno != ENXIO) fail(name, errno);
       return;
     }
@@ -136,20 +156,26 @@ struct sweep_walk {
     if (fstat(file.get(), &opened) != 0 || opened.st_dev != examined.st_dev ||
         opened.st_ino != examined.st_ino || !S_ISREG(opened.st_mode))
       return;
-    if (locked_elsewhere(file.get())) return keep(name);
+    if (locked_elsewhere(file.get())) return keep(name, 0);
     remove_file(name);
   }  // closing the file releases its lock, after the removal
 
-  // Kept in use: held open, or locked.
-  void keep(const char* name) {
+  // Kept in use: held open by process `pid`, or (0) locked.
+  void keep(const char* name, pid_t pid) {
     ++counts.kept_in_use;
     if (!verbose) return;
-    std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': still in use\n";
+    std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': still in use";
+    if (mode.say_why && pid != 0) std::cerr << " (open in process " << pid << ")";
+    if (mode.say_why && pid == 0) std::cerr << " (locked)";
+    std::cerr << '\n';
   }
 
   void remove_file(const char* name) {
     if (verbose) std::cerr << "INFO: Remove old session file: " << join(session_dir, name) << '\n';
-    if (unlinkat(dir_fd, name, 0) == 0) {
+    if (mode.dry_run) {
+      print_path(join(session_dir, name));
+      ++counts.removed;
+    } else if (unlinkat(dir_fd, name, 0) == 0) {
       ++counts.removed;
     } else if (errno != ENOENT) {
       fail(name, errno);
@@ -167,7 +193,7 @@ struct sweep_walk {
 // `verbose`) the descriptor links that lie under it. False, after an error
 // line, when /proc no longer tells the directory's name.
 bool sweep_opened(opened_dir& dir, const files_in_use& found, time_t now, int lifetime_minutes,
-                  sweep_counts& counts) {
+                  walk_mode mode, sweep_counts& counts) {
   const std::string kernel_dir = kernel_name(dir.entries.fd());
   if (kernel_dir.empty()) {
     std::cerr << "Error: unable to read /proc/self/fd : " << strerror(errno) << '\n';
@@ -179,7 +205,7 @@ bool sweep_opened(opened_dir& dir, const files_in_use& found, time_t now, int li
         std::cerr << "INFO: Session file '" << link << "' is in use.\n";
   }
   const int age_limit = lifetime_minutes * 60;
-  sweep_walk walk{dir.entries.fd(), dir.name, kernel_dir, found, now, age_limit, counts};
+  sweep_walk walk{dir.entries.fd(), dir.name, kernel_dir, found, now, age_limit, mode, counts};
   while (const dirent64* e = dir.entries.next()) walk.examine(e->d_name);
   return true;
 }
@@ -201,16 +227,18 @@ int sweep_session_dir(std::string session_dir, int lifetime_minutes, clock_reade
   if (collect_files_in_use(found) != 0 || !read_now(read_clock, now)) return 1;
   // A file that cannot be removed is reported, but does not fail the run.
   sweep_counts counts;
-  return sweep_opened(dir, found, now, lifetime_minutes, counts) ? 0 : 1;
+  return sweep_opened(dir, found, now, lifetime_minutes, {}, counts) ? 0 : 1;
 }
 
-int sweep_session_dirs(const std::vector<listed_dir>& dirs, clock_reader read_clock,
+int sweep_session_dirs(const std::vector<listed_dir>& dirs, bool dry_run, clock_reader read_clock,
                        sweep_counts& counts) {
   if (dirs.empty()) return 0;
   files_in_use found;
   time_t now;
   if (collect_files_in_use(found) != 0 || !read_now(read_clock, now)) return 1;
+  counts.unreadable += found.unreadable;
   const file_identity root = root_directory();
+  const walk_mode mode{.dry_run = dry_run, .say_why = true};
   std::set<file_identity> swept;
   for (const listed_dir& listed : dirs) {
     opened_dir dir(listed.session_dir);
@@ -222,7 +250,7 @@ int sweep_session_dirs(const std::vector<listed_dir>& dirs, clock_reader read_cl
         ++counts.failed;
       }
     } else if (swept.insert({dir.status.st_dev, dir.status.st_ino}).second) {
-      if (sweep_opened(dir, found, now, listed.lifetime_minutes, counts))
+      if (sweep_opened(dir, found, now, listed.lifetime_minutes, mode, counts))
         ++counts.dirs;
       else
         ++counts.failed;

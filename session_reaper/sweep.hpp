@@ -40,18 +40,24 @@ struct listed_dir {
 // What a sweep of several directories did.
 struct sweep_counts {
   long dirs = 0;         // directories swept
-  long removed = 0;      // files removed
+  long removed = 0;      // files removed (in a dry run: that would have been)
   long kept_in_use = 0;  // expired files kept because they are held open or locked
   long failed = 0;       // directories that could not be swept, files that could not be removed
+  long unreadable = 0;   // processes whose open files could not be read
 };
 
 // Sweeps each directory as sweep_session_dir does, with the same messages and
 // safety, against one reading of /proc and of the clock taken before the
-// first one is opened, and adds to `counts`. Each directory is swept once,
-// with the lifetime of its first listing by whatever name; one that does not
-// exist (a deleted site) is passed over with a warning. Returns 1 when /proc
-// or the clock could not be read (then nothing is removed) or when a
-// directory could not be swept or a file not removed (after all the others
-// were swept); 0 otherwise.
-int sweep_session_dirs(const std::vector<listed_dir>& dirs, clock_reader read_clock,
+// first one is opened, and adds to `counts`. With `verbose`, the line of a
+// file kept in use says why: the process that holds it, or a lock. Each
+// directory is swept once, with the lifetime of its first listing by
+// whatever name; one that does not exist (a deleted site) is passed over
+// with a warning. A dry run does everything but the removals (the scan,
+// the lock test, the messages, the counts), and writes each file that it
+// would have removed on standard output, one per line, a backslash in its
+// path written as "\\" and a newline as "\n". Returns 1 when /proc or the
+// clock could not be read (then nothing is removed) or when a directory
+// could not be swept or a file not removed (after all the others were
+// swept); 0 otherwise.
+int sweep_session_dirs(const std::vector<listed_dir>& dirs, bool dry_run, clock_reader read_clock,
                        sweep_counts& counts);
