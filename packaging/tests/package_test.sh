@@ -16,9 +16,11 @@ cpack=$1 build=$2
 package=varek-server-tools
 
 [ "$(id -u)" -eq 0 ] || { echo "needs root"; exit 77; }
-for tool in dpkg dpkg-deb dpkg-query unshare lintian hardening-check; do
+for tool in dpkg dpkg-deb dpkg-query unshare lintian hardening-check flock; do
   command -v $tool >/dev/null 2>&1 || { echo "$tool is not installed"; exit 77; }
 done
+faketime_lib=$(find /usr/lib -name libfaketime.so.1 -path '*/faketime/*' 2>/dev/null | head -n 1)
+[ -n "$faketime_lib" ] || { echo "libfaketime is not installed"; exit 77; }
 installed() { dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -qv 'not-installed'; }
 if installed; then
   echo "$package is already installed on this machine: not touching it"; exit 77
@@ -135,6 +137,59 @@ for line in "Warning: session directory /nonexistent/sessions does not exist: sk
   [ "$(grep -cxF "$line" "$work/sweep.err")" = 1 ] || fail "sweep: not once '$line': $(cat "$work/sweep.err")"
 done
 rm -rf "$sessions"
+
+# --- sessreap-sweep rows: its arguments, its entries, its dry run ----------
+# One block, so that it moves whole into debian/tests. The clock is moved
+# 2 h on (libfaketime) so that the files have expired; one is held open and
+# one locked (flock, as PHP does) by other processes.
+rows=$work/sweep-rows
+mkdir -p "$rows/site1" "$rows/site2" "$rows/a:b"
+printf 'SESSREAP_DIRS="%s/site*:2h %s/a:b:60 %s/site1:60 %s/site2"\n' "$rows" "$rows" "$rows" "$rows" \
+  >"$rows/defaults"
+sessions_now() { find "$rows" -name 'sess_*' | sort; }
+later() {
+  SESSREAP_DEFAULTS="$rows/defaults" LD_PRELOAD=$faketime_lib FAKETIME=+2h NO_FAKE_STAT=1 "$@"
+}
+for args in -h --dry-run -x "-v extra"; do
+  # shellcheck disable=SC2086
+  SESSREAP_DEFAULTS="$rows/defaults" $sweep $args >"$work/row.out" 2>"$work/row.err"
+  rc=$? want=2 usage_on=err
+  [ "$args" = -h ] && want=0 usage_on=out
+  [ $rc = $want ] || fail "sessreap-sweep $args: status $rc, expected $want"
+  [ "$(tail -n 1 "$work/row.$usage_on")" = "usage: sessreap-sweep [-nv]" ] \
+    || fail "sessreap-sweep $args: no usage line on std$usage_on: $(tail -n 3 "$work/row.$usage_on")"
+done
+for verbose in "" -v; do
+  for f in site1/sess_old site1/sess_held site1/sess_locked site2/sess_old a:b/sess_old; do
+    echo x >"$rows/$f"
+  done
+  sleep 300 <"$rows/site1/sess_held" &
+  held=$!
+  sh -c 'exec 9<"$1" && flock 9 && exec sleep 300' sh "$rows/site1/sess_locked" &
+  locked=$!
+  while flock -n "$rows/site1/sess_locked" true; do sleep 0.1; done
+  sessions_now >"$work/before"
+  later $sweep -n $verbose >"$work/dry.out" 2>"$work/dry.err"
+  rc=$?
+  [ $rc = 1 ] || fail "sessreap-sweep -n $verbose: status $rc, expected 1 (the 2h entry)"
+  sessions_now | cmp -s - "$work/before" || fail "sessreap-sweep -n $verbose removed files"
+  later $sweep $verbose >"$work/real.out" 2>"$work/real.err"
+  rc=$?
+  [ $rc = 1 ] || fail "sessreap-sweep $verbose: status $rc, expected 1 (the 2h entry)"
+  sessions_now | comm -23 "$work/before" - >"$work/removed"
+  sort "$work/dry.out" | cmp -s - "$work/removed" \
+    || fail "sessreap-sweep -n $verbose printed $(cat "$work/dry.out"), the sweep removed $(cat "$work/removed")"
+  printf '%s\n' "$rows/a:b/sess_old" "$rows/site1/sess_old" "$rows/site2/sess_old" | cmp -s - "$work/removed" \
+    || fail "sessreap-sweep $verbose removed $(cat "$work/removed")"
+  for out in dry real; do
+    grep -qxF "Error: invalid lifetime in '$rows/site*:2h'" "$work/$out.err" \
+      || fail "sessreap-sweep ($out $verbose): no error for the 2h entry: $(tail -n 3 "$work/$out.err")"
+  done
+  kill $held $locked
+  wait $held $locked 2>/dev/null
+done
+# --- end of the sessreap-sweep rows ----------------------------------------
+
 expect phpgate 1 - -
 expect logroute 0 - -
 # Minimal images (Docker's Debian) tell dpkg not to install manuals at all.
