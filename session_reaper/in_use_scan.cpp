@@ -166,6 +166,7 @@ int collect_files_in_use(files_in_use& found) {
   }
   auto by_file = [](const held_file& a, const held_file& b) { return a.file < b.file; };
   auto same_file = [](const held_file& a, const held_file& b) { return a.file == b.file; };
+  std::sort(found.links.begin(), found.links.end());
   std::sort(found.identities.begin(), found.identities.end(), by_file);
   found.identities.erase(std::unique(found.identities.begin(), found.identities.end(), same_file),
                          found.identities.end());

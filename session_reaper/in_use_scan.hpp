@@ -42,7 +42,7 @@ struct files_in_use {
   // file that a descriptor names by its path is still protected.
   std::unordered_map<std::string, pid_t> paths;
   // With `verbose` only: every descriptor's link text, of any kind of file,
-  // repeats included, for the report of the sweep.
+  // repeats included, sorted, for the report of the sweep.
   std::vector<std::string> links;
   // The processes whose descriptors could not be read at all.
   long unreadable = 0;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -199,11 +200,11 @@ bool sweep_opened(opened_dir& dir, const files_in_use& found, time_t now, int li
     std::cerr << "Error: unable to read /proc/self/fd : " << strerror(errno) << '\n';
     return false;
   }
-  if (verbose) {
-    for (const std::string& link : found.links)
-      if (link.starts_with(kernel_dir))
-        std::cerr << "INFO: Session file '" << link << "' is in use.\n";
-  }
+  // With `verbose`, the links under the directory (sorted, those that begin
+  // with its name lie together).
+  for (auto link = std::lower_bound(found.links.begin(), found.links.end(), kernel_dir);
+       link != found.links.end() && link->starts_with(kernel_dir); ++link)
+    std::cerr << "INFO: Session file '" << *link << "' is in use.\n";
   const int age_limit = lifetime_minutes * 60;
   sweep_walk walk{dir.entries.fd(), dir.name, kernel_dir, found, now, age_limit, mode, counts};
   while (const dirent64* e = dir.entries.next()) walk.examine(e->d_name);
