@@ -1,11 +1,13 @@
 #!/bin/bash
 # The sweep of every site's session directory, as sessreap.service runs it
 # (sessreap-sweep, then sessreap-dirs), against its floor and against one
-# sessreap run per directory: 1 000 directories of 10 expired files, the
-# first file of each held open, with 20 000 descriptors held open by other
-# processes in all. Prints medians over interleaved rounds and the ratios to
-# the floor measured in the same run. As root (the holders raise their limit
-# of open files).
+# sessreap run per directory: DIRS directories (1 000 by default; a list,
+# such as "22500 45000", runs each size and compares the sweep's times) of
+# FILES expired files (10), the first file of each held open, with
+# DESCRIPTORS descriptors (20 000, or one per directory when there are
+# more) held open by other processes in all. Prints medians over
+# interleaved rounds and the ratios to the floor measured in the same run.
+# As root (the holders raise their limit of open files).
 #
 #   bench/sessreap-sweep.sh [build_dir] [rounds] [loop_rounds]
 #
@@ -23,7 +25,7 @@ set -euo pipefail
 build=${1:-build/default}
 rounds=${2:-3}
 loop_rounds=${3:-1}
-dirs=${DIRS:-1000} files=${FILES:-10} descriptors=${DESCRIPTORS:-20000}
+sizes=${DIRS:-1000} files=${FILES:-10}
 sessreap=$build/session_reaper/sessreap
 faketime_lib=$(find /usr/lib -name libfaketime.so.1 -path '*/faketime/*' 2>/dev/null | head -n 1)
 [ -x "$sessreap" ] && [ -x "$build/session_reaper/sessreap-dirs" ] \
@@ -47,45 +49,42 @@ printf 'SESSREAP_DIRS="%s/sites/*"\nSESSREAP_LIFETIME=1\n' "$work" >"$work/defau
 echo "held-elsewhere" >"$work/other"
 now=$(date +%s)
 
-# A process holding `count` descriptors open: the first file of each
-# directory (when told `sessions`), then as many of another file as needed.
+# A process holding open the files listed in the file $1, one descriptor
+# each, a list line by line.
 start_holder() {
-  local count=$1 sessions=$2
+  local count
+  count=$(wc -l <"$1")
   (
     ulimit -n $((count + 64))
-    held=0
-    if [ "$sessions" = sessions ]; then
-      for d in "$work"/sites/d*; do exec {fd}<"$d/sess_1"; done
-      held=$dirs
-    fi
-    for _ in $(seq $((held + 1)) "$count"); do exec {fd}<"$work/other"; done
+    while read -r f; do exec {fd}<"$f"; done <"$1"
     exec sleep 3600
   ) &
   holders+=($!)
   local waited=0
   until [ "$(ls "/proc/$!/fd" 2>/dev/null | wc -l)" -ge "$count" ]; do
-    [ $waited -lt 300 ] || { echo "a holder did not open $count files within 30 s" >&2; exit 1; }
+    [ $waited -lt 600 ] || { echo "a holder did not open $count files within 60 s" >&2; exit 1; }
     waited=$((waited + 1))
     sleep 0.1
   done
 }
 
 # Makes the directories and files afresh and starts the holders, 10 000
-# descriptors each at most (a process may be refused more); sets `now` to an
-# instant at which every file is 61 s old.
+# descriptors each at most (a process may be refused more): the first file
+# of every directory, then another file as many times as needed. Sets `now`
+# to an instant at which every file is 61 s old.
 prepare() {
   stop_holders
   rm -rf "$work/sites"
   mkdir "$work/sites"
-  (cd "$work/sites" && seq -f 'd%04.0f' 1 "$dirs" | xargs mkdir \
+  (cd "$work/sites" && seq -f 'd%06.0f' 1 "$dirs" | xargs mkdir \
     && for i in $(seq 1 "$files"); do printf '%s\n' d*/ | sed "s|/\$|/sess_$i|" | xargs touch; done)
   now=$(($(find "$work/sites" -type f -printf '%C@\n' | sort -n | tail -n 1 | cut -d. -f1) + 61))
-  local left=$descriptors sessions=sessions
-  while [ "$left" -gt 0 ]; do
-    local count=$((left < 10000 ? left : 10000))
-    start_holder "$count" "$sessions"
-    left=$((left - count)) sessions=no
-  done
+  printf '%s\n' "$work"/sites/d*/sess_1 >"$work/held"
+  local others=$((descriptors - dirs))
+  [ $others -le 0 ] || seq "$others" | sed "s|.*|$work/other|" >>"$work/held"
+  split -l 10000 "$work/held" "$work/held."
+  for list in "$work"/held.*; do start_holder "$list"; done
+  rm -f "$work"/held.*
 }
 
 at_now() {
@@ -93,7 +92,7 @@ at_now() {
 }
 
 run_start() { at_now "$sessreap" -h >/dev/null; }
-run_one() { at_now "$sessreap" "$work/sites/d0001" 1; }
+run_one() { at_now "$sessreap" "$work/sites/d000001" 1; }
 run_find() { at_now find "$work/sites" -mindepth 2 -maxdepth 2 -type f -cmin +1 -delete; }
 run_sweep() { SESSREAP_DEFAULTS="$work/defaults" at_now sh "$work/sessreap-sweep"; }
 run_loop() { for d in "$work"/sites/d*; do at_now "$sessreap" "$d" 1 || return 1; done; }
@@ -110,29 +109,48 @@ check() {
 median() { sort -n | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
 ms() { echo "scale=1; $1 / 1000" | bc; }
 
-declare -A times=() verdict=()
-for r in $(seq 1 "$rounds"); do
-  tools="start one find sweep"
-  [ "$r" -le "$loop_rounds" ] && tools="$tools loop"
-  for tool in $tools; do
-    [ "$tool" = start ] || prepare
-    start=$(date +%s%N)
-    "run_$tool" 2>"$work/$tool.err" || { echo "$tool failed:" >&2; cat "$work/$tool.err" >&2; exit 1; }
-    end=$(date +%s%N)
-    times[$tool]+="$(((end - start) / 1000)) "
-    [ "$tool" = start ] || verdict[$tool]=$(check)
+# Runs the programs over `dirs` directories in interleaved rounds and
+# prints their medians; sets sweep_us to the sweep's.
+run_size() {
+  declare -A times=() verdict=()
+  for r in $(seq 1 "$rounds"); do
+    tools="start one find sweep"
+    [ "$r" -le "$loop_rounds" ] && tools="$tools loop"
+    for tool in $tools; do
+      [ "$tool" = start ] || prepare
+      start=$(date +%s%N)
+      "run_$tool" 2>"$work/$tool.err" || { echo "$tool failed:" >&2; cat "$work/$tool.err" >&2; exit 1; }
+      end=$(date +%s%N)
+      times[$tool]+="$(((end - start) / 1000)) "
+      [ "$tool" = start ] || verdict[$tool]=$(check)
+    done
+    times[floor]+="$(($(echo "${times[one]}" | awk '{ print $NF }') + $(echo "${times[find]}" | awk '{ print $NF }'))) "
   done
-  times[floor]+="$(($(echo "${times[one]}" | awk '{ print $NF }') + $(echo "${times[find]}" | awk '{ print $NF }'))) "
-done
-stop_holders
+  stop_holders
 
-printf '%d directories x %d files, %d descriptors held, %d rounds (loop: %d)\n' \
-  "$dirs" "$files" "$descriptors" "$rounds" "$loop_rounds"
-printf '%-6s %12s %9s  %s\n' program median_ms vs_floor correct
-floor_us=$(tr ' ' '\n' <<<"${times[floor]}" | sed '/^$/d' | median)
-for tool in start one find floor sweep loop; do
-  [ -n "${times[$tool]:-}" ] || continue
-  us=$(tr ' ' '\n' <<<"${times[$tool]}" | sed '/^$/d' | median)
-  printf '%-6s %12.1f %9.2f  %s\n' "$tool" "$(ms "$us")" "$(echo "$us / $floor_us" | bc -l)" \
-    "${verdict[$tool]:-}"
+  printf '%d directories x %d files, %d descriptors held, %d rounds (loop: %d)\n' \
+    "$dirs" "$files" "$descriptors" "$rounds" "$loop_rounds"
+  printf '%-6s %12s %9s  %s\n' program median_ms vs_floor correct
+  floor_us=$(tr ' ' '\n' <<<"${times[floor]}" | sed '/^$/d' | median)
+  for tool in start one find floor sweep loop; do
+    [ -n "${times[$tool]:-}" ] || continue
+    us=$(tr ' ' '\n' <<<"${times[$tool]}" | sed '/^$/d' | median)
+    printf '%-6s %12.1f %9.2f  %s\n' "$tool" "$(ms "$us")" "$(echo "$us / $floor_us" | bc -l)" \
+      "${verdict[$tool]:-}"
+  done
+  sweep_us=$(tr ' ' '\n' <<<"${times[sweep]}" | sed '/^$/d' | median)
+}
+
+first_dirs= first_us=
+for dirs in $sizes; do
+  descriptors=${DESCRIPTORS:-20000}
+  [ "$descriptors" -ge "$dirs" ] || descriptors=$dirs
+  run_size
+  if [ -z "$first_dirs" ]; then
+    first_dirs=$dirs first_us=$sweep_us
+  else
+    printf 'scale  sweep of %d directories / sweep of %d: %.2f (directories x %.2f)\n\n' \
+      "$dirs" "$first_dirs" "$(echo "$sweep_us / $first_us" | bc -l)" \
+      "$(echo "$dirs / $first_dirs" | bc -l)"
+  fi
 done

@@ -14,7 +14,8 @@ set -eu
 packages="build-essential cmake ninja-build clang libclang-rt-14-dev libboost-dev libgtest-dev
   googletest libbenchmark-dev util-linux faketime php-cli php-cgi apache2 curl openssl jq
   valgrind tree mandoc man-db dpkg-dev systemd clang-format lintian devscripts python3 logrotate
-  apache2-suexec-pristine libapache2-mod-fcgid apache2-utils debhelper apache2-dev autopkgtest"
+  apache2-suexec-pristine libapache2-mod-fcgid apache2-utils libcap2-bin debhelper apache2-dev
+  autopkgtest"
 
 missing=""
 for p in $packages; do

@@ -17,6 +17,9 @@ class dir_reader {
   // fd() is -1, with errno set, when it cannot be.
   dir_reader(int at, const char* path)
       : fd_(openat(at, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+  // Reads the directory already open as fd (or none, when fd is -1), and
+  // closes it.
+  explicit dir_reader(int fd) : fd_(fd) {}
   ~dir_reader() {
     if (fd_ >= 0) close(fd_);
   }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -33,45 +34,105 @@ bool read_link(int at, const char* name, std::string& text) {
   return true;
 }
 
-// Adds what the descriptor `name` of the process leads to. False when the
-// process may not be inspected: none of its descriptors can be followed,
-// and quietly there is nothing more to learn from it.
-bool note_descriptor(int fd_dir, const char* process, const char* name, files_in_use& found) {
-  // Through the link to the open file itself, on cached attributes only:
-  // a descriptor on a hung NFS or FUSE mount costs no server round trip.
-  struct statx file;
-  const bool examined =
-      statx(fd_dir, name, AT_STATX_DONT_SYNC | AT_NO_AUTOMOUNT, STATX_TYPE | STATX_INO, &file) == 0;
-  if (!examined && errno == EACCES && !verbose) return false;
-  const bool regular = examined && S_ISREG(file.stx_mode);
-  if (regular)
-    found.identities.push_back({makedev(file.stx_dev_major, file.stx_dev_minor), file.stx_ino});
-  // A file system on a block device (ext4, XFS) numbers its files itself,
-  // the same through a descriptor as through a path. The others, on
-  // anonymous devices (tmpfs, overlays, network and FUSE file systems),
-  // may not: their files are kept by the path their descriptor names too.
-  const bool by_path = regular && file.stx_dev_major == 0;
-  if (!by_path && !verbose) return true;
-  std::string link;
-  if (!read_link(fd_dir, name, link)) {
-    if (verbose)
-      std::cerr << "Warning: readlink failed on /proc/" << process << "/fd/" << name << " : "
-                << strerror(errno) << '\n';
+// How reading one descriptor table went: read (or gone meanwhile, or no
+// process's), empty, or refused.
+enum class table { read, empty, unreadable };
+
+// The scan of one /proc/<pid>.
+struct process_scan {
+  int proc_fd;
+  const std::string pid;  // the /proc entry's name
+  files_in_use& found;
+  const pid_t id = static_cast<pid_t>(std::atoi(pid.c_str()));
+
+  void scan() {
+    switch (read_table(pid + "/fd")) {
+      case table::unreadable:
+        return report_unreadable();
+      case table::empty:
+        return read_threads();
+      case table::read:
+        return;
+    }
+  }
+
+  // A process whose main thread has ended (pthread_exit) shows its open
+  // files only in its live threads' tables. Its /proc/<pid>/fd is empty, as
+  // are those of kernel threads and zombies, which have one thread: the link
+  // count of a task directory is 2 plus the number of threads, so these cost
+  // one fstatat more, and no walk.
+  void read_threads() {
+    const std::string tasks_path = pid + "/task";
+    struct stat tasks_status;
+    if (fstatat(proc_fd, tasks_path.c_str(), &tasks_status, 0) != 0 || tasks_status.st_nlink == 3)
+      return;
+    dir_reader tasks(proc_fd, tasks_path.c_str());
+    if (tasks.fd() < 0) return;
+    while (const dirent64* e = tasks.next()) {
+      if (is_dot_or_dotdot(e->d_name) || pid == e->d_name) continue;
+      if (read_table(tasks_path + "/" + e->d_name + "/fd") == table::unreadable)
+        return report_unreadable();
+    }
+  }
+
+  table read_table(const std::string& fd_dir) {
+    dir_reader fds(proc_fd, fd_dir.c_str());
+    // Not there: the process has ended, or the entry is no process.
+    if (fds.fd() < 0) return errno == EACCES ? table::unreadable : table::read;
+    bool any = false;
+    while (const dirent64* e = fds.next()) {
+      if (is_dot_or_dotdot(e->d_name)) continue;
+      any = true;
+      if (!note_descriptor(fds.fd(), fd_dir, e->d_name)) return table::unreadable;
+    }
+    return any ? table::read : table::empty;
+  }
+
+  // Adds what the descriptor `name` leads to; false when the process may not
+  // be inspected.
+  bool note_descriptor(int fd_dir, const std::string& fd_dir_path, const char* name) {
+    // Through the link to the open file itself, on cached attributes only:
+    // a descriptor on a hung NFS or FUSE mount costs no server round trip.
+    struct statx file;
+    const bool examined = statx(fd_dir, name, AT_STATX_DONT_SYNC | AT_NO_AUTOMOUNT,
+                                STATX_TYPE | STATX_INO, &file) == 0;
+    const bool refused = !examined && errno == EACCES;
+    const bool regular = examined && S_ISREG(file.stx_mode);
+    if (regular)
+      found.identities.push_back(
+          {{makedev(file.stx_dev_major, file.stx_dev_minor), file.stx_ino}, id});
+    // A file system on a block device (ext4, XFS) numbers its files itself,
+    // the same through a descriptor as through a path. The others, on
+    // anonymous devices (tmpfs, overlays, network and FUSE file systems),
+    // may not: their files are kept by the path their descriptor names too,
+    // and so is a file that may not be examined.
+    const bool by_path = (regular && file.stx_dev_major == 0) || refused;
+    if (!by_path && !verbose) return true;
+    std::string link;
+    if (!read_link(fd_dir, name, link)) {
+      // Refused twice: the link's owner may not be inspected at all, which
+      // a file system's refusal alone (FUSE) does not make.
+      if (refused && errno == EACCES) return false;
+      if (verbose)
+        std::cerr << "Warning: readlink failed on /proc/" << fd_dir_path << "/" << name << " : "
+                  << strerror(errno) << '\n';
+      return true;
+    }
+    if (verbose) found.links.push_back(link);
+    if (by_path) found.paths.emplace(std::move(link), id);
     return true;
   }
-  if (verbose) found.links.push_back(link);
-  if (by_path) found.paths.insert(std::move(link));
-  return true;
-}
 
-void scan_process(int proc_fd, const char* process, files_in_use& found) {
-  dir_reader fds(proc_fd, (std::string(process) + "/fd").c_str());
-  if (fds.fd() < 0) return;
-  while (const dirent64* e = fds.next()) {
-    if (!is_dot_or_dotdot(e->d_name) && !note_descriptor(fds.fd(), process, e->d_name, found))
-      return;
+  // Counted and, with `verbose`, named; not when it has ended meanwhile.
+  void report_unreadable() {
+    struct stat owner;
+    if (fstatat(proc_fd, pid.c_str(), &owner, 0) != 0) return;
+    ++found.unreadable;
+    if (verbose)
+      std::cerr << "Warning: cannot read the open files of process " << pid << " (uid "
+                << owner.st_uid << ") : " << strerror(EACCES) << '\n';
   }
-}
+};
 
 // Whether /proc shows this process's own descriptor `fd`.
 bool shows_own_descriptor(int proc_fd, int fd) {
@@ -81,8 +142,13 @@ bool shows_own_descriptor(int proc_fd, int fd) {
 
 }  // namespace
 
-bool files_in_use::holds(const file_identity& file, const std::string& path) const {
-  return std::binary_search(identities.begin(), identities.end(), file) || paths.count(path) != 0;
+pid_t files_in_use::holder(const file_identity& file, const std::string& path) const {
+  auto at =
+      std::lower_bound(identities.begin(), identities.end(), file,
+                       [](const held_file& held, const file_identity& f) { return held.file < f; });
+  if (at != identities.end() && at->file == file) return at->pid;
+  auto named = paths.find(path);
+  return named == paths.end() ? 0 : named->second;
 }
 
 int collect_files_in_use(files_in_use& found) {
@@ -96,10 +162,13 @@ int collect_files_in_use(files_in_use& found) {
     return 1;
   }
   while (const dirent64* e = proc.next()) {
-    if (e->d_type == DT_DIR) scan_process(proc.fd(), e->d_name, found);
+    if (e->d_type == DT_DIR) process_scan{proc.fd(), e->d_name, found}.scan();
   }
-  std::sort(found.identities.begin(), found.identities.end());
-  found.identities.erase(std::unique(found.identities.begin(), found.identities.end()),
+  auto by_file = [](const held_file& a, const held_file& b) { return a.file < b.file; };
+  auto same_file = [](const held_file& a, const held_file& b) { return a.file == b.file; };
+  std::sort(found.links.begin(), found.links.end());
+  std::sort(found.identities.begin(), found.identities.end(), by_file);
+  found.identities.erase(std::unique(found.identities.begin(), found.identities.end(), same_file),
                          found.identities.end());
   return 0;
 }

@@ -37,7 +37,8 @@ TEST(InUseScan, CollectsOpenRegularFilesOfEveryDeviceOnce) {
     captured_stderr captured(verbose_mode);
     files_in_use found;
     ASSERT_EQ(collect_files_in_use(found), 0);
-    const auto& ids = found.identities;
+    std::vector<file_identity> ids;
+    for (const held_file& f : found.identities) ids.push_back(f.file);
     EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
     EXPECT_EQ(std::count(ids.begin(), ids.end(), identity_of(held)), 1);
     EXPECT_EQ(std::count(ids.begin(), ids.end(), identity_of(dir.path("sess_idle"))), 0);
@@ -46,9 +47,10 @@ TEST(InUseScan, CollectsOpenRegularFilesOfEveryDeviceOnce) {
     EXPECT_EQ(std::count(ids.begin(), ids.end(), identity_of("/proc/self/stat")), 1)
         << "a file of another device than the directory's";
     // Kept by link text too where there is no block device (procfs here).
-    EXPECT_TRUE(found.holds({}, "/proc/" + std::to_string(getpid()) + "/stat"));
-    EXPECT_EQ(found.holds({}, held), major(identity_of(held).dev) == 0);
-    EXPECT_FALSE(found.holds({}, dir.root()));
+    EXPECT_EQ(found.holder({}, "/proc/" + std::to_string(getpid()) + "/stat"), getpid());
+    EXPECT_EQ(found.holder({}, held) != 0, major(identity_of(held).dev) == 0);
+    EXPECT_EQ(found.holder({}, dir.root()), 0);
+    EXPECT_EQ(found.holder(identity_of(held), ""), getpid()) << "the process that holds it";
     // Two descriptors: one element, but each link is kept for the report.
     EXPECT_EQ(std::count(found.links.begin(), found.links.end(), held), verbose_mode ? 2 : 0);
     EXPECT_EQ(std::count(found.links.begin(), found.links.end(), dir.root()), verbose_mode);

@@ -9,7 +9,12 @@ constexpr int DEFAULT_LIFETIME_MINUTES = 24;
 // a signed 32-bit integer: 35791394 * 60 = 2147483640.
 constexpr int MAX_LIFETIME_MINUTES = 35791394;
 
-// Converts the operand to minutes: an optional sign and decimal digits only,
-// in the range 1 to MAX_LIFETIME_MINUTES. Anything else writes a warning to
-// std::clog that quotes the operand as given and yields the default.
+// Reads a lifetime: an optional sign and decimal digits only, in the range
+// 1 to MAX_LIFETIME_MINUTES. False, with `minutes` unchanged, for anything
+// else.
+bool lifetime_of(const std::string& text, int& minutes);
+
+// Converts the operand to minutes as lifetime_of does. Anything else writes
+// a warning to std::clog that quotes the operand as given and yields the
+// default.
 int lifetime_from_operand(const std::string& operand);

@@ -8,6 +8,7 @@
 
 #include "session_reaper/lifetime.hpp"
 #include "session_reaper/options.hpp"
+#include "session_reaper/standard_fds.hpp"
 #include "session_reaper/sweep.hpp"
 
 namespace {
@@ -17,6 +18,7 @@ const char USAGE[] = "usage: [-v] <session_dir> <lifetime_minutes>\n";
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (!open_standard_fds()) return 1;
   if (int status = read_options(argc, argv, USAGE); status >= 0) return status;
   if (optind + 1 >= argc) {
     std::cerr << "Error: not enough arguments.\n" << USAGE;

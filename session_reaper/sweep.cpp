@@ -4,15 +4,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <set>
 
 #include "session_reaper/dir_reader.hpp"
+#include "session_reaper/dir_walk.hpp"
+#include "session_reaper/file_lock.hpp"
 #include "session_reaper/in_use_scan.hpp"
+#include "session_reaper/unique_fd.hpp"
 
 namespace {
+
+// refusal() of the root directory, and of a symbolic link not owned by root.
+constexpr int ROOT_DIRECTORY = -1;
+constexpr int FOREIGN_LINK = -2;
 
 std::string without_trailing_slash(std::string dir) {
   if (!dir.empty() && dir.back() == '/') dir.pop_back();
@@ -22,9 +30,13 @@ std::string without_trailing_slash(std::string dir) {
 // A session directory opened for its sweep.
 struct opened_dir {
   explicit opened_dir(const std::string& given)
-      : name(without_trailing_slash(given)), entries(AT_FDCWD, name.c_str()) {}
+      : name(without_trailing_slash(given)), entries(open_dir_walking(name, foreign_link)) {
+    open_error = entries.fd() < 0 ? errno : 0;
+  }
   std::string name;  // as given, less one trailing slash: for messages
+  bool foreign_link = false;
   dir_reader entries;
+  int open_error;
   struct stat status {};
 };
 
@@ -38,22 +50,26 @@ file_identity root_directory() {
 }
 
 // Why the directory cannot be swept: 0 when it can, the errno of its opening
-// when it could not be opened, -1 when it is the root directory or the empty
-// text (what "/" becomes without its trailing slash): never a session
-// directory.
+// when it could not be opened, FOREIGN_LINK when a link on its way is not
+// root's, ROOT_DIRECTORY when it is the root directory or the empty text
+// (what "/" becomes without its trailing slash): never a session directory.
 int refusal(opened_dir& dir, const file_identity& root) {
-  if (dir.name.empty()) return -1;
-  if (dir.entries.fd() < 0 || fstat(dir.entries.fd(), &dir.status) != 0) return errno;
-  return file_identity{dir.status.st_dev, dir.status.st_ino} == root ? -1 : 0;
+  if (dir.name.empty()) return ROOT_DIRECTORY;
+  if (dir.foreign_link) return FOREIGN_LINK;
+  if (dir.open_error != 0) return dir.open_error;
+  if (fstat(dir.entries.fd(), &dir.status) != 0) return errno;
+  return file_identity{dir.status.st_dev, dir.status.st_ino} == root ? ROOT_DIRECTORY : 0;
 }
 
 void report_refusal(const opened_dir& dir, int why) {
   // The root directory, however named, gets the message of "/" itself: the
   // empty text names no directory.
-  if (why == -1)
+  if (why == ROOT_DIRECTORY)
     std::cerr << "Error: opendir() failed : " << strerror(ENOENT) << '\n';
   else
-    std::cerr << "Error: opendir(" << dir.name << ") failed : " << strerror(why) << '\n';
+    std::cerr << "Error: opendir(" << dir.name
+              << ") failed : " << (why == FOREIGN_LINK ? DIR_WALK_FOREIGN_LINK : strerror(why))
+              << '\n';
 }
 
 bool read_now(clock_reader read_clock, time_t& now) {
@@ -77,6 +93,24 @@ std::string kernel_name(int dir_fd) {
 // The candidate path as messages show it: the directory text, "/", the name.
 std::string join(const std::string& dir, const char* name) { return dir + "/" + name; }
 
+// One path a line on standard output, whatever bytes its name holds.
+void print_path(const std::string& path) {
+  for (char c : path) {
+    if (c == '\\' || c == '\n')
+      std::cout << '\\' << (c == '\n' ? 'n' : c);
+    else
+      std::cout << c;
+  }
+  std::cout << '\n';
+}
+
+// How one walk goes: sessreap's, or one of sessreap-dirs' (which says why a
+// file is kept, and may be a dry run).
+struct walk_mode {
+  bool dry_run = false;
+  bool say_why = false;
+};
+
 struct sweep_walk {
   int dir_fd;
   const std::string& session_dir;  // as given, for messages
@@ -84,6 +118,7 @@ struct sweep_walk {
   const files_in_use& found;
   time_t now;
   int age_limit;
+  walk_mode mode;
   sweep_counts& counts;
 
   void examine(const char* name) {
@@ -101,25 +136,57 @@ struct sweep_walk {
         std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': not expired yet\n";
       return;
     }
-    if (found.holds({st.st_dev, st.st_ino}, join(kernel_dir, name))) {
-      ++counts.kept_in_use;
-      if (verbose)
-        std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': still in use\n";
+    if (pid_t pid = found.holder({st.st_dev, st.st_ino}, join(kernel_dir, name)))
+      return keep(name, pid);
+    claim(name, st);
+  }
+
+  // Removes the expired file unless someone holds a lock on it. Opening it
+  // changes none of its times; a FIFO is never opened (only what was a
+  // regular file is), and a file put in its place meanwhile is left alone.
+  void claim(const char* name, const struct stat& examined) {
+    unique_fd file(openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.get() < 0) {
+      // EWOULDBLOCK: another process holds a lease on it. ENOENT, ELOOP,
+      // ENXIO: gone, or replaced by a link or a socket.
+      if (errno == EWOULDBLOCK) return keep(name, 0);
+      if (errno != ENOENT && errno != ELOOP && errno != ENXIO) fail(name, errno);
       return;
     }
+    struct stat opened;
+    if (fstat(file.get(), &opened) != 0 || opened.st_dev != examined.st_dev ||
+        opened.st_ino != examined.st_ino || !S_ISREG(opened.st_mode))
+      return;
+    if (locked_elsewhere(file.get())) return keep(name, 0);
     remove_file(name);
+  }  // closing the file releases its lock, after the removal
+
+  // Kept in use: held open by process `pid`, or (0) locked.
+  void keep(const char* name, pid_t pid) {
+    ++counts.kept_in_use;
+    if (!verbose) return;
+    std::cerr << "INFO: Skip file '" << join(session_dir, name) << "': still in use";
+    if (mode.say_why && pid != 0) std::cerr << " (open in process " << pid << ")";
+    if (mode.say_why && pid == 0) std::cerr << " (locked)";
+    std::cerr << '\n';
   }
 
   void remove_file(const char* name) {
     if (verbose) std::cerr << "INFO: Remove old session file: " << join(session_dir, name) << '\n';
-    if (unlinkat(dir_fd, name, 0) == 0) {
+    if (mode.dry_run) {
+      print_path(join(session_dir, name));
+      ++counts.removed;
+    } else if (unlinkat(dir_fd, name, 0) == 0) {
       ++counts.removed;
     } else if (errno != ENOENT) {
-      int saved = errno;
-      ++counts.failed;
-      std::cerr << "Warning: failed to remove " << join(session_dir, name) << " : "
-                << strerror(saved) << '\n';
+      fail(name, errno);
     }
+  }
+
+  void fail(const char* name, int error) {
+    ++counts.failed;
+    std::cerr << "Warning: failed to remove " << join(session_dir, name) << " : " << strerror(error)
+              << '\n';
   }
 };
 
@@ -127,19 +194,19 @@ struct sweep_walk {
 // `verbose`) the descriptor links that lie under it. False, after an error
 // line, when /proc no longer tells the directory's name.
 bool sweep_opened(opened_dir& dir, const files_in_use& found, time_t now, int lifetime_minutes,
-                  sweep_counts& counts) {
+                  walk_mode mode, sweep_counts& counts) {
   const std::string kernel_dir = kernel_name(dir.entries.fd());
   if (kernel_dir.empty()) {
     std::cerr << "Error: unable to read /proc/self/fd : " << strerror(errno) << '\n';
     return false;
   }
-  if (verbose) {
-    for (const std::string& link : found.links)
-      if (link.starts_with(kernel_dir))
-        std::cerr << "INFO: Session file '" << link << "' is in use.\n";
-  }
+  // With `verbose`, the links under the directory (sorted, those that begin
+  // with its name lie together).
+  for (auto link = std::lower_bound(found.links.begin(), found.links.end(), kernel_dir);
+       link != found.links.end() && link->starts_with(kernel_dir); ++link)
+    std::cerr << "INFO: Session file '" << *link << "' is in use.\n";
   const int age_limit = lifetime_minutes * 60;
-  sweep_walk walk{dir.entries.fd(), dir.name, kernel_dir, found, now, age_limit, counts};
+  sweep_walk walk{dir.entries.fd(), dir.name, kernel_dir, found, now, age_limit, mode, counts};
   while (const dirent64* e = dir.entries.next()) walk.examine(e->d_name);
   return true;
 }
@@ -161,16 +228,18 @@ int sweep_session_dir(std::string session_dir, int lifetime_minutes, clock_reade
   if (collect_files_in_use(found) != 0 || !read_now(read_clock, now)) return 1;
   // A file that cannot be removed is reported, but does not fail the run.
   sweep_counts counts;
-  return sweep_opened(dir, found, now, lifetime_minutes, counts) ? 0 : 1;
+  return sweep_opened(dir, found, now, lifetime_minutes, {}, counts) ? 0 : 1;
 }
 
-int sweep_session_dirs(const std::vector<listed_dir>& dirs, clock_reader read_clock,
+int sweep_session_dirs(const std::vector<listed_dir>& dirs, bool dry_run, clock_reader read_clock,
                        sweep_counts& counts) {
   if (dirs.empty()) return 0;
   files_in_use found;
   time_t now;
   if (collect_files_in_use(found) != 0 || !read_now(read_clock, now)) return 1;
+  counts.unreadable += found.unreadable;
   const file_identity root = root_directory();
+  const walk_mode mode{.dry_run = dry_run, .say_why = true};
   std::set<file_identity> swept;
   for (const listed_dir& listed : dirs) {
     opened_dir dir(listed.session_dir);
@@ -182,7 +251,7 @@ int sweep_session_dirs(const std::vector<listed_dir>& dirs, clock_reader read_cl
         ++counts.failed;
       }
     } else if (swept.insert({dir.status.st_dev, dir.status.st_ino}).second) {
-      if (sweep_opened(dir, found, now, listed.lifetime_minutes, counts))
+      if (sweep_opened(dir, found, now, listed.lifetime_minutes, mode, counts))
         ++counts.dirs;
       else
         ++counts.failed;

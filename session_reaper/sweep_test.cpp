@@ -150,30 +150,64 @@ TEST_F(Sweep, FailuresToOpenOrReadTheClockRemoveNothing) {
 // Several directories against one scan and one clock: each with its own
 // lifetime, each once whatever it is named (the first lifetime counts), a
 // missing one passed over with a warning, and those that cannot be swept
-// failing the run after all the others were swept.
+// (a link not owned by root at or above one among them) failing the run
+// after all the others were swept. A dry run first removes nothing and
+// prints what the real run then removes, one path a line.
 TEST_F(Sweep, SweepsEachListedDirectoryOnceWithItsOwnLifetime) {
   const std::string a = dir.make_dirs("a"), b = dir.make_dirs("b"), c = dir.make_dirs("c");
-  const std::string a_old = dir.write("a/sess_old"), c_old = dir.write("c/sess_old");
-  const std::string b_old = dir.write("b/sess_old"), held = dir.write("b/sess_held");
-  int fd = open(held.c_str(), O_RDONLY);
-  g_now = harness::ctime_of(held) + 120;
+  const std::string a_old = dir.path("a/sess_old"), b_old = dir.path("b/sess_old");
+  const std::string c_old = dir.path("c/sess_old"), held = dir.path("b/sess_held");
+  harness::temp_tree victim;  // reached only through links that root does not own
+  victim.make_dirs("sessions");
+  dir.make_dirs("site");
+  dir.make_dirs("rooted/sessions");
+  const std::string odd = dir.path("rooted/sessions/sess_\n\\x");
+  const std::string site_at = dir.path("site/sessions"), site_above = dir.path("site-above");
+  const std::string root_link = dir.path("root-link");
+  ASSERT_EQ(symlink(victim.path("sessions").c_str(), site_at.c_str()), 0);
+  ASSERT_EQ(symlink(victim.root().c_str(), site_above.c_str()), 0);
+  ASSERT_EQ(symlink(dir.path("rooted").c_str(), root_link.c_str()), 0);
+  ASSERT_EQ(lchown(site_at.c_str(), 65534, 65534) | lchown(site_above.c_str(), 65534, 65534), 0);
   const std::vector<listed_dir> listed = {
-      {a + "/", 1},          {b, 1},     {c, 60},  {b + "/../a", 60},
-      {dir.path("gone"), 1}, {c_old, 1}, {"/", 1}, {a + "//", 60},
+      {a + "/", 1},
+      {b, 1},
+      {c, 60},
+      {b + "/../a", 60},
+      {dir.path("gone"), 1},
+      {c_old, 1},
+      {"/", 1},
+      {a + "//", 60},
+      {site_at, 1},
+      {site_above + "/sessions", 1},
+      {root_link + "/sessions", 1},
   };
-  captured_stderr captured;
-  sweep_counts counts;
-  EXPECT_EQ(sweep_session_dirs(listed, fake_clock, counts), 1);
-  EXPECT_FALSE(exists(a_old) || exists(b_old));
-  EXPECT_TRUE(exists(c_old)) << "not expired under its own lifetime";
-  EXPECT_TRUE(exists(held));
-  EXPECT_EQ(captured.err(), "Warning: session directory " + dir.path("gone") +
-                                " does not exist: skipped\n"
-                                "Error: opendir(" +
-                                c_old + ") failed : Not a directory\n" + ROOT_REFUSED);
-  EXPECT_EQ((std::vector<long>{counts.dirs, counts.removed, counts.kept_in_use, counts.failed}),
-            (std::vector<long>{3, 2, 1, 2}));
-  close(fd);
+  const std::string foreign = ") failed : symbolic link not owned by root\n";
+  for (bool verbose_mode : {false, true}) {
+    for (const std::string& f : {a_old, b_old, c_old, held, odd}) std::ofstream(f) << "x";
+    const std::string decoy = victim.write("sessions/sess_old");
+    int fd = open(held.c_str(), O_RDONLY);
+    g_now = harness::ctime_of(held) + 120;
+    for (bool dry_run : {true, false}) {
+      captured_stderr captured(verbose_mode);
+      sweep_counts counts;
+      EXPECT_EQ(sweep_session_dirs(listed, dry_run, fake_clock, counts), 1);
+      for (const std::string& f : {a_old, b_old, odd}) EXPECT_EQ(exists(f), dry_run) << f;
+      EXPECT_TRUE(exists(c_old) && exists(held) && exists(decoy)) << "never removed";
+      EXPECT_EQ(
+          captured.out(),
+          dry_run ? a_old + "\n" + b_old + "\n" + root_link + "/sessions/sess_\\n\\\\x\n" : "");
+      if (!verbose_mode) {
+        EXPECT_EQ(captured.err(), "Warning: session directory " + dir.path("gone") +
+                                      " does not exist: skipped\nError: opendir(" + c_old +
+                                      ") failed : Not a directory\n" + ROOT_REFUSED +
+                                      "Error: opendir(" + site_at + foreign + "Error: opendir(" +
+                                      site_above + "/sessions" + foreign);
+      }
+      EXPECT_EQ((std::vector<long>{counts.dirs, counts.removed, counts.kept_in_use, counts.failed}),
+                (std::vector<long>{4, 3, 1, 4}));
+    }
+    close(fd);
+  }
 }
 
 // The directory is replaced by a symbolic link to another directory after

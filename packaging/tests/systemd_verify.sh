@@ -18,7 +18,7 @@ sweep="$root/usr/libexec/varek-server-tools/sessreap-sweep"
 grep -qx "ExecStart=$sweep" "$units/sessreap.service" \
   || { echo "ExecStart does not name the installed sweep:"; grep ExecStart "$units/sessreap.service"; status=1; }
 dirs="$root/usr/libexec/varek-server-tools/sessreap-dirs"
-[ -x "$dirs" ] && grep -qF "exec $dirs " "$sweep" || { echo "the sweep does not run $dirs"; status=1; }
+[ -x "$dirs" ] && grep -qF "$dirs " "$sweep" || { echo "the sweep does not run $dirs"; status=1; }
 sh -n "$sweep" || status=1
 out=$(SYSTEMD_LOG_LEVEL=notice systemd-analyze verify --man=no "$units/sessreap.service" "$units/sessreap.timer" 2>&1)
 rc=$?

@@ -5,8 +5,12 @@
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -90,14 +94,16 @@ bool readable_within(int fd, steady_clock::duration limit) {
   return n > 0;
 }
 
-// Whether process pid has each path open, by what its /proc/<pid>/fd links
-// lead to.
+// Whether process pid has each path open, by what the /proc/<pid>/task/<tid>/fd
+// links of its threads lead to.
 bool holds_open(pid_t pid, const std::vector<std::string>& paths) {
   std::set<std::pair<dev_t, ino_t>> open_files;
   std::error_code ec;
-  for (const auto& link : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
-    struct stat st;
-    if (stat(link.path().c_str(), &st) == 0) open_files.insert({st.st_dev, st.st_ino});
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+    for (const auto& link : fs::directory_iterator(task.path() / "fd", ec)) {
+      struct stat st;
+      if (stat(link.path().c_str(), &st) == 0) open_files.insert({st.st_dev, st.st_ino});
+    }
   }
   for (const auto& path : paths) {
     struct stat st;
@@ -308,14 +314,56 @@ run_result run(const std::function<int()>& body, const run_options& options) {
   return child(body, options).finish(options.timeout);
 }
 
-std::unique_ptr<child> hold_open(const std::vector<std::string>& paths) {
-  auto holder = std::make_unique<child>([&paths] {
+void* sleep_for_ever(void*) {
+  for (;;) pause();
+}
+
+// Whether another process holds an flock or a record lock on path.
+bool locked(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct flock record = {};
+  record.l_type = F_WRLCK;
+  bool held = fd >= 0 && ((flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) ||
+                          (fcntl(fd, F_OFD_GETLK, &record) == 0 && record.l_type != F_UNLCK));
+  if (fd >= 0) close(fd);
+  return held;
+}
+
+bool take_lock(int fd, held_lock lock) {
+  struct flock record = {};
+  record.l_type = F_RDLCK;
+  if (lock == held_lock::flock) return flock(fd, LOCK_EX) == 0;
+  return lock == held_lock::none || fcntl(fd, F_SETLK, &record) == 0;
+}
+
+std::unique_ptr<child> hold_open(const std::vector<std::string>& paths, const hold_options& how) {
+  auto holder = std::make_unique<child>([&paths, &how] {
     // The descriptors are opened without O_CLOEXEC and kept for life.
-    for (const auto& p : paths)
-      if (open(p.c_str(), O_RDONLY | O_NONBLOCK) < 0) return 1;
+    if (!how.first.empty() && open(how.first.c_str(), O_PATH) < 0) return 1;
+    for (const auto& p : paths) {
+      int fd = open(p.c_str(), O_RDONLY | O_NONBLOCK);
+      if (fd < 0 || !take_lock(fd, how.lock)) return 1;
+    }
+    // Dumpable again, as after an exec: its /proc/<pid> belongs to that user.
+    if (how.uid != 0 &&
+        (setresgid(how.uid, how.uid, how.uid) != 0 || setresuid(how.uid, how.uid, how.uid) != 0 ||
+         prctl(PR_SET_DUMPABLE, 1) != 0))
+      return 1;
+    // The main thread ends as pthread_exit ends it, without the unwinding
+    // that the test's own frames would stop.
+    pthread_t thread;
+    if (how.leader_exits && pthread_create(&thread, nullptr, sleep_for_ever, nullptr) == 0)
+      syscall(SYS_exit, 0);
     for (;;) pause();
   });
-  if (!wait_until([&] { return holds_open(holder->pid(), paths); }, START_LIMIT))
+  const std::string fd_dir = "/proc/" + std::to_string(holder->pid()) + "/fd";
+  auto ready = [&] {
+    std::error_code ec;
+    return holds_open(holder->pid(), paths) &&
+           (how.lock == held_lock::none || std::all_of(paths.begin(), paths.end(), locked)) &&
+           (!how.leader_exits || fs::is_empty(fd_dir, ec));
+  };
+  if (!wait_until(ready, START_LIMIT))
     throw std::runtime_error("the files do not show in the holder's /proc/" +
                              std::to_string(holder->pid()) + "/fd");
   return holder;

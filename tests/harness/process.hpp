@@ -88,9 +88,24 @@ class child {
 run_result run(const std::vector<std::string>& argv, const run_options& options = {});
 run_result run(const std::function<int()>& body, const run_options& options = {});
 
+// A lock that a holder takes on each of its files: an exclusive flock, as
+// PHP's files handler takes, or a POSIX record lock (a read lock over the
+// whole file).
+enum class held_lock { none, flock, record };
+
+// How a holder holds its files.
+struct hold_options {
+  held_lock lock = held_lock::none;
+  uid_t uid = 0;              // the user (and group) it then runs as
+  std::string first = {};     // a path it holds (O_PATH) ahead of them, not waited for
+  bool leader_exits = false;  // its main thread then ends, another thread lives on
+};
+
 // A child that opens each path (read-only) and sleeps until it is killed;
-// returns once all show in its /proc/<pid>/fd (throws when they do not
-// within 10 s).
-std::unique_ptr<child> hold_open(const std::vector<std::string>& paths);
+// returns once all show in its threads' /proc/<pid>/task/<tid>/fd, locked
+// and with its main thread gone as asked (throws when they do not within
+// 10 s).
+std::unique_ptr<child> hold_open(const std::vector<std::string>& paths,
+                                 const hold_options& how = {});
 
 }  // namespace harness

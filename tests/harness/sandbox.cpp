@@ -35,7 +35,7 @@ std::string enter_private_namespace() {
   return why;
 }
 
-const char* const DEVICE_NODES[] = {"null", "zero", "full", "random", "urandom", "tty"};
+const char* const DEVICE_NODES[] = {"null", "zero", "full", "random", "urandom", "tty", "fuse"};
 
 // What tests reach by path inside the sandbox: the programs under test in the
 // build tree, files of the checkout, the shared test data (when present).
