@@ -5,7 +5,8 @@
 // ini path when PHP would read the site's file there (site_ini.hpp: a missing
 // one is left out; one that PHP would read otherwise, or that exists but
 // cannot be used, stops the request). The environment and the standard
-// descriptors pass to PHP unchanged; arguments given to phpgate do not. Problems go to syslog only.
+// descriptors pass to PHP unchanged (closed ones opened on /dev/null first);
+// arguments given to phpgate do not. Problems go to syslog only.
 //
 // Exit status: 1 when the ini file was refused or no handler executable was
 // found; after a failed exec 127 when the executable does not exist, 126
@@ -18,6 +19,7 @@
 
 #include "php_launcher/launcher_log.hpp"
 #include "php_launcher/php_launch.hpp"
+#include "php_launcher/standard_streams.hpp"
 
 namespace {
 
@@ -30,6 +32,10 @@ const char* exec_ident(char* argv[]) {
 }  // namespace
 
 int main(int, char* argv[]) {
+  if (standard_streams_open() != 0) {
+    phpgate_log(PHPGATE_IDENT, "/dev/null:%s", strerror(errno));
+    return PHP_LAUNCH_REFUSED;
+  }
   php_launch launch;
   if (php_launch_prepare(&launch, getenv("VK_CUSTOM_PHP_CGI_INDEX"), getenv("VK_CUSTOM_PHP_INI"),
                          getenv("QUERY_STRING")) != 0)

@@ -151,6 +151,18 @@ TEST_F(PhpgateLaunch, OwnArgumentsAreNotPassedOn) {
   EXPECT_TRUE(run.log.empty());
 }
 
+// Started with its standard descriptors closed (by cron, a panel's helper),
+// phpgate hands PHP /dev/null on each, so that no file PHP opens can be
+// taken for one.
+TEST_F(PhpgateLaunch, ClosedStandardDescriptorsReachPhpAsDevNull) {
+  unlink(RECORD_PATH);
+  auto closed = [] { return close(0) == 0 && close(1) == 0 && close(2) == 0; };
+  EXPECT_EQ(harness::run({PHPGATE_PATH}, {.env = BASE_ENV, .in_child = closed}).exit_status, 0);
+  standin_record php = parse_standin_record(box_.read_file(RECORD_PATH));
+  EXPECT_EQ(php.argv, std::vector<std::string>{STANDIN});
+  EXPECT_EQ(php.streams, std::vector<std::string>(3, "/dev/null"));
+}
+
 TEST_F(PhpgateLaunch, ExitStatusIsTheHandlers) {
   std::vector<std::string> env = BASE_ENV;
   env.push_back("STANDIN_EXIT=7");

@@ -27,6 +27,7 @@ struct standin_record {
   pid_t pid = 0;
   std::vector<std::string> argv;
   std::vector<std::string> env;
+  std::vector<std::string> streams;  // what descriptors 0, 1, 2 were at its start
 };
 
 struct gate_run {
@@ -51,6 +52,8 @@ inline standin_record parse_standin_record(const std::string& raw) {
       r.argv.push_back(value);
     else if (entry[0] == 'E')
       r.env.push_back(value);
+    else if (entry[0] == 'F')
+      r.streams.push_back(value);
   }
   return r;
 }
