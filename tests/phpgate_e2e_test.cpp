@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,11 @@ const launch_case LAUNCH_CASES[] = {
      {"VK_CUSTOM_PHP_INI=/tmp/%s%n%m.ini"},
      {STANDIN},
      {"phpgate|/tmp/%s%n%m.ini:No such file or directory"}},
+    {"ini path with a blank",
+     {"VK_CUSTOM_PHP_INI=/tmp/site dir/php.ini"},
+     {STANDIN, "-c", "/tmp/site dir/php.ini"},
+     {},
+     "mkdir '/tmp/site dir' && echo x >'/tmp/site dir/php.ini'"},
     // PHP opens the files of a directory it may search but not list.
     {"search only ini directory",
      {"VK_CUSTOM_PHP_INI=/tmp/search"},
@@ -138,6 +144,17 @@ TEST_P(PhpgateStarts, HandlerWithArgumentsEnvironmentAndDescriptors) {
   if (!run.log.empty()) {
     EXPECT_EQ(run.log.front().pid, run.php.pid);
   }
+  // phpgate-check, as the same user, tells the same.
+  std::vector<std::string> user = prepare(nullptr, c.as_nobody);
+  user.pop_back();
+  auto check = run_check(env, user);
+  std::string command;
+  for (const std::string& word : c.argv)
+    command += (command.empty() ? "" : " ") +
+               (word.find(' ') == std::string::npos ? word : "'" + word + "'");
+  EXPECT_EQ(check.exit_status, 0) << check.err;
+  EXPECT_EQ(check.out, command + "\n");
+  EXPECT_EQ(check.err, check_output(c.messages));
 }
 
 INSTANTIATE_TEST_SUITE_P(Launch, PhpgateStarts, testing::ValuesIn(LAUNCH_CASES),
@@ -319,14 +336,22 @@ TEST_P(PhpgateRefuses, LogsInOrderAndExitsWithOne) {
   const refusal_case& c = GetParam();
   if (c.registry) write_registry(*c.registry);
   box_.make_dirs("/etc/vrk");
+  std::vector<std::string> env = env_with(c.env), argv = prepare(c.setup, c.as_nobody);
 
-  gate_run run = run_gate(env_with(c.env), "", prepare(c.setup, c.as_nobody));
+  gate_run run = run_gate(env, "", argv);
 
   EXPECT_EQ(run.result.exit_status, 1);
   EXPECT_FALSE(run.php.ran);
   EXPECT_EQ(run.result.out, "");
   EXPECT_EQ(run.result.err, "");
   EXPECT_EQ(messages_of(run), c.messages);
+  // phpgate-check, as the same user, tells the same (a request it has not).
+  if (std::find(c.env.begin(), c.env.end(), "QUERY_STRING=+%2Ds") != c.env.end()) return;
+  argv.pop_back();
+  auto check = run_check(env, argv);
+  EXPECT_EQ(check.exit_status, 1);
+  EXPECT_EQ(check.out, "");
+  EXPECT_EQ(check.err, check_output(c.messages));
 }
 
 INSTANTIATE_TEST_SUITE_P(Registry, PhpgateRefuses, testing::ValuesIn(REFUSAL_CASES),
