@@ -19,6 +19,7 @@
 
 #include "harness/files.hpp"
 #include "harness/fixed_paths.hpp"
+#include "harness/logroute_run.hpp"
 #include "harness/process.hpp"
 #include "harness/sandbox.hpp"
 #include "harness/wait.hpp"
@@ -31,9 +32,8 @@ using harness::DOMAINS_DIR;
 using harness::SERVER_LOG;
 using namespace std::chrono_literals;
 
-harness::run_result logroute(const std::string& input, std::vector<std::string> args = {}) {
-  args.insert(args.begin(), LOGROUTE_PATH);
-  return harness::run(args, {.env = {}, .input = input});
+harness::run_result logroute(const std::string& input, const std::vector<std::string>& args = {}) {
+  return harness::run_logroute(LOGROUTE_PATH, input, args);
 }
 
 // A sandbox with example.com (with logs), nolog.example.com (without) and
@@ -85,7 +85,7 @@ TEST_F(Logroute, RoutesEveryKindOfLineWithDefaults) {
   EXPECT_EQ(r.exit_status, 0);
   // A missing configuration file is retried at every key change, silently.
   // Lines without tags are reported: the first at once, the rest at the end.
-  std::string untagged = "Lost access log lines: 1 lines without host@@port@@ tags skipped\n";
+  std::string untagged = harness::lost_untagged(1) + "\n";
   EXPECT_EQ(r.out, untagged + untagged);
   EXPECT_EQ(r.err, untagged + untagged);
   std::map<std::string, std::string> expected = {
@@ -275,8 +275,7 @@ TEST_F(Logroute, FailedOpenDropsLinesReportsOnceAndRetries) {
                       "lost\nexample.com@@80@@3\n");
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(box.read_file(domain_log("example.com")), "1\n2\n3\n");
-    std::string report =
-        "Lost access log lines: cannot open " + domain_log(c.domain) + ": " + c.error + "\n";
+    std::string report = harness::lost_at("open", domain_log(c.domain), c.error) + "\n";
     EXPECT_EQ(r.err, report);
     EXPECT_EQ(r.out, report);
   }
@@ -375,7 +374,7 @@ TEST_F(Logroute, EmptyOrUnroutableInputOpensNothing) {
 TEST_F(Logroute, FirstStopSignalChangesNothingSecondDrainsThePipeAndExits) {
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
     fs::remove(domain_log("example.com"));
-    harness::child p({LOGROUTE_PATH}, {});
+    harness::logroute p(LOGROUTE_PATH);
     std::string expected = "before the stop\n";
     ASSERT_TRUE(p.send("example.com@@80@@before the stop\n"));
     // Once the first line is routed, logroute is up and waits for input.
@@ -425,7 +424,7 @@ TEST_F(Logroute, LogrotateRotationLosesAndRepeatsNothing) {
     const std::string logs[] = {domain_log("example.com"), domain_log("example.com", true),
                                 SERVER_LOG};
     std::map<std::string, std::string> sent;
-    harness::child p({LOGROUTE_PATH}, {});
+    harness::logroute p(LOGROUTE_PATH);
     std::thread writer([&] {
       for (int i = 0; i < 700; ++i) {
         std::string input;
