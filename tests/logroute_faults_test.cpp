@@ -19,7 +19,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -447,6 +449,29 @@ TEST_F(LogrouteFaults, ManyFailingPathsGiveBoundedReports) {
   EXPECT_EQ(box.read_file(SERVER_LOG), expected_log);
   EXPECT_EQ(lr.err(), expected_err);
   EXPECT_EQ(lr.out(), expected_err);
+}
+
+// ---------------------------------------------------------------------------
+// Standard output and error closed (a test runner, cron): the reports go to
+// /dev/null, never into a descriptor logroute opens for itself, and an idle
+// input costs no CPU time.
+
+TEST_F(LogrouteFaults, ClosedOutputStreamsKeepAnIdleInputCheap) {
+  harness::logroute lr(LOGROUTE_PATH, {.in_child = [] { return close(1) == 0 && close(2) == 0; }});
+  ASSERT_TRUE(lr.send("a line without tags: reported\n"));
+  auto cpu_ticks = [&] {  // utime + stime: fields 14 and 15 of /proc/PID/stat
+    std::string stat = harness::read_file("/proc/" + std::to_string(lr.pid()) + "/stat");
+    std::istringstream from_field_3(stat.substr(stat.rfind(')') + 2));
+    std::vector<std::string> f{std::istream_iterator<std::string>(from_field_3), {}};
+    return std::stol(f.at(11)) + std::stol(f.at(12));
+  };
+  std::this_thread::sleep_for(200ms);
+  long before = cpu_ticks();
+  std::this_thread::sleep_for(1s);
+  EXPECT_LT(cpu_ticks() - before, 20) << "busy while its input is idle";
+  ASSERT_TRUE(lr.send("example.com@@80@@routed\n"));
+  EXPECT_EQ(lr.finish().exit_status, 0);
+  EXPECT_EQ(box.read_file(domain_log("example.com")), "routed\n");
 }
 
 // ---------------------------------------------------------------------------
