@@ -477,12 +477,13 @@ TEST_F(LogrouteFaults, ClosedOutputStreamsKeepAnIdleInputCheap) {
 // ---------------------------------------------------------------------------
 // Stop signals in the middle of a stream.
 
-// Whatever the input and the output streams do, two stop signals end logroute
-// within a second or two, and a reader that left its standard output does
-// not kill it: endless input (/dev/zero); a writer that never stops (what
-// waited at the signal is routed in time, nothing reported lost); output
-// streams whose pipe is full, so that a report blocks; output streams whose
-// reader has gone (EPIPE).
+// Whatever the input and the output streams do, two stop signals (the
+// second an administrator's) end logroute within a second or two, and a
+// reader that left its standard output does not kill it: endless input
+// (/dev/zero); a writer that never stops (what waited at the signal is
+// routed in time, nothing reported lost); output streams whose pipe is
+// full, so that a report blocks; output streams whose reader has gone
+// (EPIPE).
 TEST_F(LogrouteFaults, StopsPromptlyWhateverTheInputAndOutputDo) {
   enum class input { lines, zero, endless_writer };
   enum class output { file, full_pipe, closed_pipe };
@@ -566,8 +567,9 @@ TEST_F(LogrouteFaults, StopsPromptlyWhateverTheInputAndOutputDo) {
 }
 
 // A megabyte of lines over many hosts waits in the pipe; the stop signals
-// (two or more: the prompt stop) come while logroute is busy routing them. Everything already in
-// the pipe ends up in its file, whole and once, and logroute exits 0 although the pipe stays open.
+// (two or more, an administrator's: the prompt stop) come while logroute is
+// busy routing them. Everything already in the pipe ends up in its file,
+// whole and once, and logroute exits 0 although the pipe stays open.
 TEST_F(LogrouteFaults, StopSignalsMidStreamLoseNothingInThePipe) {
   const int hosts = 50;
   for (int h = 0; h < hosts; ++h)
@@ -585,7 +587,7 @@ TEST_F(LogrouteFaults, StopSignalsMidStreamLoseNothingInThePipe) {
     }
     harness::logroute lr(LOGROUTE_PATH, {.input = backlog});
     ASSERT_TRUE(wait_until([&] { return box.exists(domain_log("h0.test")); }, 20s));
-    for (int s = 0; s < signals; ++s) kill(lr.pid(), s % 2 ? SIGHUP : SIGTERM);
+    for (int s = 0; s < signals; ++s) lr.stop_from_outside(s % 2 ? SIGHUP : SIGTERM);
     harness::run_result r = lr.finish(60s, false);
     ASSERT_NE(r.signal, SIGKILL) << "still running with the pipe open";
     EXPECT_EQ(r.exit_status, 0);
