@@ -36,6 +36,17 @@ harness::run_result logroute(const std::string& input, const std::vector<std::st
   return harness::run_logroute(LOGROUTE_PATH, input, args);
 }
 
+harness::run_result check(std::vector<std::string> args) {
+  args.insert(args.begin(), LOGROUTE_CHECK_PATH);
+  return harness::run(args);
+}
+
+// The file logroute-check names for a host and port, from its first line.
+std::string checked_file(const std::vector<std::string>& args) {
+  std::string out = check(args).out;
+  return out.substr(0, out.find('\n'));
+}
+
 // A sandbox with example.com (with logs), nolog.example.com (without) and
 // the web server's log directory.
 class Logroute : public ::testing::Test {
@@ -107,6 +118,12 @@ TEST_F(Logroute, TakesDirectoriesFromPanelConfiguration) {
   box.make_dirs("/var/log/httpd");
   auto r = logroute(EVERY_KIND_OF_LINE);
   EXPECT_EQ(r.exit_status, 0);
+  auto settings = check({});
+  EXPECT_EQ(settings.out,
+            "HTTPD_VHOSTS_D /var/lib/vhosts\t# /etc/vrk/vrk.conf\n"
+            "HTTPD_LOG_D /var/log/httpd\t# /etc/vrk/vrk.conf\n");
+  EXPECT_EQ(settings.err,
+            "Invalid variable definition BROKEN=line\n\nExpected a space after variable name\n");
   // nolog.example.com has no directory of its own in this tree.
   std::map<std::string, std::string> expected = {
       {"/var/lib/vhosts/system/example.com/logs/access_ssl_log", "ssl line\ndomain without logs\n"},
@@ -138,11 +155,17 @@ TEST_F(Logroute, SslPortsAreFourFourThreeAndTheArgument) {
   for (const auto& c : cases) {
     fs::remove_all(DOMAINS_DIR + "/example.com/logs");
     box.make_dirs(DOMAINS_DIR + "/example.com/logs");
+    std::vector<std::string> check_args = {"example.com", c.port};
+    check_args.insert(check_args.end(), c.args.begin(), c.args.end());
+    std::string checked = checked_file(check_args);
     auto r = logroute(std::string("example.com@@") + c.port + "@@line\n", c.args);
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(box.read_file(domain_log("example.com", c.ssl)), "line\n")
         << "port \"" << c.port << "\" with " << c.args.size() << " argument(s)";
     EXPECT_FALSE(box.exists(domain_log("example.com", !c.ssl)));
+    if (c.args.size() < 2) {
+      EXPECT_EQ(checked, domain_log("example.com", c.ssl)) << "port \"" << c.port << "\"";
+    }
   }
 }
 
@@ -162,6 +185,10 @@ TEST_F(Logroute, ParentDomainsAndFallback) {
   };
   for (const auto& c : cases) {
     for (const auto& [path, content] : routed()) fs::remove(path);
+    auto checked = check({c.vhost});  // creates nothing
+    EXPECT_EQ(checked.out.substr(0, checked.out.find('\n')), c.log) << c.vhost;
+    EXPECT_NE(checked.out.find("file: missing, the first line creates it\n"), std::string::npos);
+    EXPECT_TRUE(routed().empty()) << c.vhost;
     logroute(std::string(c.vhost) + "@@80@@x\n");
     std::map<std::string, std::string> expected = {{c.log, "x\n"}};
     EXPECT_EQ(routed(), expected) << c.vhost;
@@ -278,6 +305,9 @@ TEST_F(Logroute, FailedOpenDropsLinesReportsOnceAndRetries) {
     std::string report = harness::lost_at("open", domain_log(c.domain), c.error) + "\n";
     EXPECT_EQ(r.err, report);
     EXPECT_EQ(r.out, report);
+    auto checked = check({c.domain});
+    EXPECT_EQ(checked.exit_status, 1) << c.domain;
+    EXPECT_NE(checked.out.find("\nfile: " + report), std::string::npos) << checked.out;
   }
   char byte;
   EXPECT_LE(read(reader, &byte, 1), 0);
@@ -290,9 +320,13 @@ TEST_F(Logroute, FailedOpenDropsLinesReportsOnceAndRetries) {
   make_link("/dev/null", domain_log("null.test"), 0);
   make_link("/var/log/kept", DOMAINS_DIR + "/kept.test/logs", 0);
   box.make_dirs("/var/log/kept");
+  EXPECT_EQ(check({"kept.test"}).exit_status, 0);
   auto r = logroute("null.test@@80@@gone\nkept.test@@80@@kept\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(box.read_file("/var/log/kept/access_log"), "kept\n");
+  auto appended = check({"null.test"});
+  EXPECT_EQ(appended.out.substr(appended.out.rfind("file: ")),
+            "file: there, lines are appended to it\n");
 }
 
 TEST_F(Logroute, CreatesLogsWithModeSixFourFourUnderUmaskAndAppends) {
