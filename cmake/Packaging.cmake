@@ -21,7 +21,8 @@ function(varek_gzip source out)
 endfunction()
 
 # --- Man pages, changelog and copyright, as Debian keeps them -------------
-foreach(page sessreap.8 sessreap-sweep.8 phpgate.8 logroute.8 vrk.conf.5)
+foreach(page sessreap.8 sessreap-sweep.8 phpgate.8 phpgate-check.8 logroute.8 logroute-check.8
+    vrk.conf.5)
   string(REGEX MATCH "[0-9]$" section "${page}")
   varek_gzip("${PROJECT_SOURCE_DIR}/man/${page}" "${PROJECT_BINARY_DIR}/man/${page}.gz")
   install(FILES "${PROJECT_BINARY_DIR}/man/${page}.gz" DESTINATION "${CMAKE_INSTALL_MANDIR}/man${section}")
@@ -31,7 +32,7 @@ install(FILES "${PROJECT_BINARY_DIR}/packaging-doc/changelog.gz" DESTINATION "${
 add_custom_target(compressed_docs ALL DEPENDS ${varek_gzipped})
 # cpack installs without building: a build of the programs alone (as
 # scripts/demo.sh does) must leave it nothing missing either.
-foreach(program sessreap sessreap-dirs phpgate logroute)
+foreach(program sessreap sessreap-dirs phpgate phpgate-check logroute logroute-check)
   add_dependencies(${program} compressed_docs)
 endforeach()
 

@@ -58,8 +58,10 @@ for f in /etc/default/sessreap /etc/cron.d/sessreap /etc/apache2/conf-available/
 done
 dpkg-deb -c "$deb" >"$work/contents"
 for f in /usr/sbin/sessreap /usr/sbin/phpgate /usr/sbin/logroute \
+         /usr/sbin/phpgate-check /usr/sbin/logroute-check \
          /usr/share/man/man8/sessreap.8.gz /usr/share/man/man8/phpgate.8.gz \
          /usr/share/man/man8/logroute.8.gz /usr/share/man/man5/vrk.conf.5.gz \
+         /usr/share/man/man8/phpgate-check.8.gz /usr/share/man/man8/logroute-check.8.gz \
          /usr/lib/systemd/system/sessreap.service /usr/lib/systemd/system/sessreap.timer \
          /etc/cron.d/sessreap /usr/libexec/varek-server-tools/sessreap-sweep \
          /usr/libexec/varek-server-tools/sessreap-dirs /usr/share/man/man8/sessreap-sweep.8.gz \
@@ -93,7 +95,8 @@ grep -q 'Define VAREK_SBINDIR /usr/sbin' /etc/apache2/conf-available/vrk-phpgate
 # protection is required only where they do.
 cet=--nocfprotection
 readelf -n "$(cc -print-file-name=Scrt1.o)" 2>/dev/null | grep -q 'x86 feature: IBT, SHSTK' && cet=
-hardening-check $cet /usr/sbin/phpgate /usr/sbin/logroute >"$work/hardening.log" 2>&1 \
+hardening-check $cet /usr/sbin/phpgate /usr/sbin/logroute /usr/sbin/phpgate-check /usr/sbin/logroute-check \
+    >"$work/hardening.log" 2>&1 \
   && hardening-check $cet --nofortify /usr/sbin/sessreap /usr/libexec/varek-server-tools/sessreap-dirs \
     >>"$work/hardening.log" 2>&1 \
   || { cat "$work/hardening.log"; fail "hardening-check"; }
@@ -112,6 +115,9 @@ unshare --mount --propagation private sh -c '
   env -i VK_CUSTOM_PHP_CGI_INDEX=varek-package-test-no-such-handler /usr/sbin/phpgate \
     >"$out/phpgate.out" 2>"$out/phpgate.err" </dev/null; echo $? >"$out/phpgate.rc"
   /usr/sbin/logroute </dev/null >"$out/logroute.out" 2>"$out/logroute.err"; echo $? >"$out/logroute.rc"
+  /usr/sbin/phpgate-check >"$out/phpgate-check.out" 2>"$out/phpgate-check.err"; echo $? >"$out/phpgate-check.rc"
+  /usr/sbin/logroute-check >"$out/logroute-check.out" 2>"$out/logroute-check.err"
+  echo $? >"$out/logroute-check.rc"
   MANWIDTH=80 man -l /usr/share/man/man8/sessreap.8.gz >"$out/man.out" 2>&1; echo $? >"$out/man.rc"
 ' package-test "$work" "$sessions" "$sweep"
 [ $? -eq 0 ] || fail "could not run the programs in a private namespace"
@@ -137,6 +143,8 @@ done
 rm -rf "$sessions"
 expect phpgate 1 - -
 expect logroute 0 - -
+expect phpgate-check 1 - "phpgate: unable to read list of php installations"
+expect logroute-check 0 "HTTPD_VHOSTS_D" -
 # Minimal images (Docker's Debian) tell dpkg not to install manuals at all.
 if [ -f /usr/share/man/man8/sessreap.8.gz ]; then
   [ "$(cat "$work/man.rc")" = 0 ] && grep -q 'sessreap' "$work/man.out" || fail "man -l: $(cat "$work/man.out")"
