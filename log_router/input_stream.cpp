@@ -17,6 +17,10 @@ namespace {
 // Set by the signal handlers; the only state a handler may safely touch.
 volatile sig_atomic_t stop_signals_seen = 0;  // counted up to 2
 volatile sig_atomic_t drain_out_of_time = 0;
+// The process that started logroute, as it was at the setup: Apache's
+// parent may send its second signal just before it exits, and logroute's
+// parent is then another.
+pid_t parent_pid = 0;
 // When the parent's last stop signal came (the stop handler's alone: the
 // stop signals are blocked while it runs).
 bool parent_signalled = false;
@@ -41,7 +45,7 @@ void arm_alarm(long milliseconds) {
 
 bool sent_by_parent(const siginfo_t* info) {
   bool sent = info->si_code == SI_USER || info->si_code == SI_QUEUE || info->si_code == SI_TKILL;
-  return sent && info->si_pid > 0 && info->si_pid == getppid();
+  return sent && info->si_pid > 0 && info->si_pid == parent_pid;
 }
 
 // True for a signal of the parent's that follows its previous one within
@@ -161,6 +165,7 @@ ssize_t drain_read(int fd, char* buffer, std::size_t size) {
 }  // namespace
 
 int input_stream_setup() {
+  parent_pid = getppid();
   if (wake_pipe[0] < 0 && pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
   for (int sig : STOP_SIGNALS)
     if (handle_with_sender(sig, note_stop_signal, SA_RESTART) != 0) return -1;

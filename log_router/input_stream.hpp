@@ -12,9 +12,10 @@
 //
 // Apache's prefork MPM sends its loggers two at once: SIGHUP to its process
 // group and then SIGTERM at a restart, SIGTERM twice at a stop.  So a stop
-// signal sent by logroute's parent (kill(2) or sigqueue(3) from the parent's
-// process id) within INPUT_PARENT_PAIR_MS of the parent's previous one is
-// not counted: the parent's pair is one event.
+// signal sent by logroute's parent (kill(2) or sigqueue(3) from the process
+// id of the process that started logroute, even once it has exited) within
+// INPUT_PARENT_PAIR_MS of the parent's previous one is not counted: the
+// parent's pair is one event.
 //
 // A second stop signal is the prompt stop, for a writer that never ends: an
 // administrator's (from any other process, or from the parent later).  It
