@@ -116,8 +116,8 @@ unshare --mount --propagation private sh -c '
     >"$out/phpgate.out" 2>"$out/phpgate.err" </dev/null; echo $? >"$out/phpgate.rc"
   /usr/sbin/logroute </dev/null >"$out/logroute.out" 2>"$out/logroute.err"; echo $? >"$out/logroute.rc"
   /usr/sbin/phpgate-check >"$out/phpgate-check.out" 2>"$out/phpgate-check.err"; echo $? >"$out/phpgate-check.rc"
-  /usr/sbin/logroute-check >"$out/logroute-check.out" 2>"$out/logroute-check.err"
-  echo $? >"$out/logroute-check.rc"
+  # (what it says on stderr of the vrk.conf of this machine is not looked at)
+  /usr/sbin/logroute-check >"$out/logroute-check.out" 2>/dev/null; echo $? >"$out/logroute-check.rc"
   MANWIDTH=80 man -l /usr/share/man/man8/sessreap.8.gz >"$out/man.out" 2>&1; echo $? >"$out/man.rc"
 ' package-test "$work" "$sessions" "$sweep"
 [ $? -eq 0 ] || fail "could not run the programs in a private namespace"
