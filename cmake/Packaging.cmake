@@ -26,7 +26,7 @@ foreach(source IN LISTS varek_man_pages)
   install(FILES "${out}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man${section}")
 endforeach()
 add_custom_target(compressed_docs ALL DEPENDS ${varek_gzipped})
-foreach(program sessreap sessreap-dirs phpgate logroute)
+foreach(program sessreap sessreap-dirs phpgate phpgate-check logroute logroute-check)
   add_dependencies(${program} compressed_docs)
 endforeach()
 

@@ -57,7 +57,11 @@ char* asprintf_or_exit(const char* format, ...) {
 // Every path of one resolution is built in place in one allocation, sized
 // for the longest (the whole host name as the domain): a key change costs
 // one formatting and one allocation, besides its system calls.
-char* resolve_domain_log_path(const char* vhosts_dir, const char* vhost, bool ssl) {
+char* resolve_domain_log_path(const char* vhosts_dir, const char* vhost, bool ssl,
+                              log_path_choice* choice) {
+  log_path_choice ignored;
+  if (choice == nullptr) choice = &ignored;
+  *choice = {log_path_reason::HOST_REFUSED, nullptr};
   if (vhost[0] == '\0' || std::strchr(vhost, '/') != nullptr) return nullptr;
   const char* file_name = ssl ? "/access_ssl_log" : "/access_log";
   char* path = asprintf_or_exit("%s/system/%s/logs%s", vhosts_dir, vhost, file_name);
@@ -67,23 +71,31 @@ char* resolve_domain_log_path(const char* vhosts_dir, const char* vhost, bool ss
     candidate = next_candidate(candidate);
     if (candidate == nullptr) {
       std::free(path);
+      choice->reason = log_path_reason::NO_DOMAIN;
       return nullptr;
     }
   }
   // The first existing domain decides: without its logs directory the
   // server-wide log is used and parent domains are not tried.
+  choice->domain = candidate;
   char* logs_dir_end = candidate_at + std::strlen(candidate);
   std::memcpy(logs_dir_end, "/logs", sizeof "/logs");
   if (!path_exists(path)) {
     std::free(path);
+    choice->reason = log_path_reason::DOMAIN_WITHOUT_LOGS;
     return nullptr;
   }
   std::memcpy(logs_dir_end + std::strlen("/logs"), file_name, std::strlen(file_name) + 1);
+  choice->reason = candidate == vhost ? log_path_reason::DOMAIN : log_path_reason::PARENT_DOMAIN;
   return path;
 }
 
-char* resolve_access_log_path(const char* vhost, bool ssl) {
-  char* path = resolve_domain_log_path(panel_config_get(HTTPD_VHOSTS_D), vhost, ssl);
+char* resolve_access_log_path_telling(const char* vhost, bool ssl, log_path_choice* choice) {
+  char* path = resolve_domain_log_path(panel_config_get(HTTPD_VHOSTS_D), vhost, ssl, choice);
   if (path != nullptr) return path;
   return asprintf_or_exit("%s/access_log", panel_config_get(HTTPD_LOG_D));
+}
+
+char* resolve_access_log_path(const char* vhost, bool ssl) {
+  return resolve_access_log_path_telling(vhost, ssl, nullptr);
 }

@@ -16,6 +16,20 @@
 // diag_error_exit ("Cannot allocate memory: ...").  Never returns null.
 char* asprintf_or_exit(const char* format, ...) DIAG_PRINTF(1, 2);
 
+// Why a host name's lines go where they go.
+enum class log_path_reason {
+  DOMAIN,               // the host's own domain directory has its logs directory
+  PARENT_DOMAIN,        // the first parent domain with a directory has one
+  DOMAIN_WITHOUT_LOGS,  // the first domain with a directory has none: server-wide log
+  NO_DOMAIN,            // no candidate has a directory: server-wide log
+  HOST_REFUSED,         // the host name is empty or holds '/': server-wide log
+};
+
+struct log_path_choice {
+  log_path_reason reason;
+  const char* domain;  // the candidate that decided, inside the host name; else null
+};
+
 // The access log that lines of `vhost` go to: "access_ssl_log" or
 // "access_log" inside the domain's logs directory, else the server-wide
 // "access_log" (for SSL too).  A host name holding '/' always gets the
@@ -23,7 +37,11 @@ char* asprintf_or_exit(const char* format, ...) DIAG_PRINTF(1, 2);
 // virtual-hosts tree.  Returns a new string that the caller frees.
 char* resolve_access_log_path(const char* vhost, bool ssl);
 
+// The same, telling why in *choice.
+char* resolve_access_log_path_telling(const char* vhost, bool ssl, log_path_choice* choice);
+
 // The domain part of the above with the virtual-hosts directory given:
 // the log file inside "<vhosts_dir>/system/<candidate>/logs", or null when
-// the server-wide log is to be used.
-char* resolve_domain_log_path(const char* vhosts_dir, const char* vhost, bool ssl);
+// the server-wide log is to be used.  When `choice` is given it receives why.
+char* resolve_domain_log_path(const char* vhosts_dir, const char* vhost, bool ssl,
+                              log_path_choice* choice = nullptr);

@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,14 @@ namespace {
 // Set by the signal handlers; the only state a handler may safely touch.
 volatile sig_atomic_t stop_signals_seen = 0;  // counted up to 2
 volatile sig_atomic_t drain_out_of_time = 0;
+// The process that started logroute, as it was at the setup: Apache's
+// parent may send its second signal just before it exits, and logroute's
+// parent is then another.
+pid_t parent_pid = 0;
+// When the parent's last stop signal came (the stop handler's alone: the
+// stop signals are blocked while it runs).
+bool parent_signalled = false;
+struct timespec parent_signalled_at = {};
 // Written by the stop handler, so that a wait for input ends even when the
 // signal comes between the test of the flag and the wait.
 int wake_pipe[2] = {-1, -1};
@@ -34,9 +43,32 @@ void arm_alarm(long milliseconds) {
   setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
+bool sent_by_parent(const siginfo_t* info) {
+  bool sent = info->si_code == SI_USER || info->si_code == SI_QUEUE || info->si_code == SI_TKILL;
+  return sent && info->si_pid > 0 && info->si_pid == parent_pid;
+}
+
+// True for a signal of the parent's that follows its previous one within
+// INPUT_PARENT_PAIR_MS: the second of its pair.
+bool second_of_parents_pair(const siginfo_t* info) {
+  if (!sent_by_parent(info)) return false;
+  struct timespec now = {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  long since = (now.tv_sec - parent_signalled_at.tv_sec) * 1000 +
+               (now.tv_nsec - parent_signalled_at.tv_nsec) / 1000000;
+  bool pair = parent_signalled && since < INPUT_PARENT_PAIR_MS;
+  parent_signalled = true;
+  parent_signalled_at = now;
+  return pair;
+}
+
 // The first stop signal is only counted; the second starts the prompt stop.
-void note_stop_signal(int) {
+void note_stop_signal(int, siginfo_t* info, void*) {
   int saved = errno;
+  if (second_of_parents_pair(info)) {
+    errno = saved;
+    return;
+  }
   int seen = stop_signals_seen;
   if (seen < 2) stop_signals_seen = seen + 1;
   if (seen == 1) {
@@ -62,13 +94,24 @@ void note_alarm(int) {
   errno = saved;
 }
 
+int install(int sig, struct sigaction* action) {
+  sigemptyset(&action->sa_mask);
+  for (int stop : STOP_SIGNALS) sigaddset(&action->sa_mask, stop);  // counted one at a time
+  return sigaction(sig, action, nullptr);
+}
+
 int handle(int sig, void (*handler)(int), int flags) {
   struct sigaction action = {};
   action.sa_handler = handler;
   action.sa_flags = flags;
-  sigemptyset(&action.sa_mask);
-  for (int stop : STOP_SIGNALS) sigaddset(&action.sa_mask, stop);  // counted one at a time
-  return sigaction(sig, &action, nullptr);
+  return install(sig, &action);
+}
+
+int handle_with_sender(int sig, void (*handler)(int, siginfo_t*, void*), int flags) {
+  struct sigaction action = {};
+  action.sa_sigaction = handler;
+  action.sa_flags = flags | SA_SIGINFO;
+  return install(sig, &action);
 }
 
 // Waits until fd is readable (or at its end): 1; or until the prompt stop:
@@ -122,9 +165,10 @@ ssize_t drain_read(int fd, char* buffer, std::size_t size) {
 }  // namespace
 
 int input_stream_setup() {
+  parent_pid = getppid();
   if (wake_pipe[0] < 0 && pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
   for (int sig : STOP_SIGNALS)
-    if (handle(sig, note_stop_signal, SA_RESTART) != 0) return -1;
+    if (handle_with_sender(sig, note_stop_signal, SA_RESTART) != 0) return -1;
   if (handle(SIGALRM, note_alarm, 0) != 0 || handle(SIGPIPE, SIG_IGN, 0) != 0) return -1;
   // Signals the parent left blocked would never arrive.
   sigset_t ours;

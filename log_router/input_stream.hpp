@@ -10,7 +10,15 @@
 // that a write to a pipe whose reader has left fails with EPIPE instead of
 // ending the program.
 //
-// A second stop signal is the prompt stop, for a writer that never ends.  It
+// Apache's prefork MPM sends its loggers two at once: SIGHUP to its process
+// group and then SIGTERM at a restart, SIGTERM twice at a stop.  So a stop
+// signal sent by logroute's parent (kill(2) or sigqueue(3) from the process
+// id of the process that started logroute, even once it has exited) within
+// INPUT_PARENT_PAIR_MS of the parent's previous one is not counted: the
+// parent's pair is one event.
+//
+// A second stop signal is the prompt stop, for a writer that never ends: an
+// administrator's (from any other process, or from the parent later).  It
 // wakes a wait for input (through a pipe the module keeps to itself), and
 // from then on input_read no longer waits: it returns the bytes that were
 // waiting in the input at that moment, as far as they are ready, and then
@@ -29,12 +37,14 @@
 
 constexpr long INPUT_DRAIN_LIMIT_MS = 1000;
 constexpr long INPUT_STOP_BACKSTOP_MS = 500;
+constexpr long INPUT_PARENT_PAIR_MS = 1000;
 
 // Installs the handlers (stop signals, SIGALRM) and ignores SIGPIPE.  0, or
 // -1 with errno.
 int input_stream_setup();
 
-// True once a second stop signal has asked for the prompt stop.
+// True once a second stop signal, counted as above, has asked for the
+// prompt stop.
 bool input_stream_stopping();
 
 // True once the drain after a stop signal has run out of time.

@@ -10,6 +10,7 @@
 namespace {
 
 constexpr int FILE_FLAGS = O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+constexpr int CHECK_FLAGS = FILE_FLAGS & ~O_CREAT;
 constexpr mode_t FILE_MODE = 0644;
 constexpr int DIR_FLAGS = O_PATH | O_DIRECTORY | O_CLOEXEC;
 
@@ -149,20 +150,38 @@ int open_log_dir(char* path, char* dir_end, const char** why, int* links_left) {
 // The directory holding the log file as the link rule allows, and the file
 // in it.  Most often the directory is one: opened itself (a link is not
 // followed), it serves at once.  A link, or something else, fails with
-// ENOTDIR and is looked at more closely.
-int open_following_links(char* path, const char** why) {
+// ENOTDIR and is looked at more closely.  The file is opened with `flags`;
+// when it is missing and `creatable` is given, that receives whether its
+// directory may be written to.
+int open_following_links(char* path, int flags, const char** why, bool* creatable) {
   char* dir_end = nullptr;
   char* name = last_component(path, path + std::strlen(path), &dir_end);
   int links_left = LOG_FILE_MAX_LINKS;
   int dir = open_part(path, dir_end, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-  int fd = dir < 0 ? -1 : open_in(dir, name, FILE_FLAGS, FILE_MODE, why, &links_left);
+  int fd = dir < 0 ? -1 : open_in(dir, name, flags, FILE_MODE, why, &links_left);
   if (fd < 0 && dir >= 0 && errno == ENOTDIR && *why == nullptr) {
     close(dir);
     dir = open_log_dir(path, dir_end, why, &links_left);
-    if (dir >= 0) fd = open_in(dir, name, FILE_FLAGS, FILE_MODE, why, &links_left);
+    if (dir >= 0) fd = open_in(dir, name, flags, FILE_MODE, why, &links_left);
   }
+  if (fd < 0 && dir >= 0 && errno == ENOENT && *why == nullptr && creatable != nullptr)
+    *creatable = faccessat(dir, ".", W_OK, AT_EACCESS) == 0;
   if (dir >= 0) close_keeping_errno(dir);
   return fd;
+}
+
+// Keeps fd (with its status in *st) when it is a regular file or a
+// character device; else closes it, says why and returns -1.
+int keep_if_usable(int fd, struct stat* st, const char** why) {
+  if (fstat(fd, st) != 0) {
+    *why = std::strerror(errno);
+  } else if (!S_ISREG(st->st_mode) && !S_ISCHR(st->st_mode)) {
+    *why = LOG_FILE_NOT_A_FILE;
+  } else {
+    return fd;
+  }
+  close(fd);
+  return -1;
 }
 
 // A FIFO without a reader or a socket fails to open with ENXIO: says so.
@@ -178,18 +197,26 @@ const char* open_failure(const char* path) {
 
 int log_file_open(char* path, struct stat* st, const char** why) {
   *why = nullptr;
-  int fd = open_following_links(path, why);
+  int fd = open_following_links(path, FILE_FLAGS, why, nullptr);
   if (fd < 0) {
     if (*why == nullptr) *why = open_failure(path);
     return -1;
   }
-  if (fstat(fd, st) != 0) {
-    *why = std::strerror(errno);
-  } else if (!S_ISREG(st->st_mode) && !S_ISCHR(st->st_mode)) {
-    *why = LOG_FILE_NOT_A_FILE;
-  } else {
-    return fd;
+  return keep_if_usable(fd, st, why);
+}
+
+int log_file_check(char* path, const char** why) {
+  *why = nullptr;
+  bool creatable = false;
+  int fd = open_following_links(path, CHECK_FLAGS, why, &creatable);
+  if (fd < 0) {
+    if (creatable) return 0;
+    if (*why == nullptr) *why = open_failure(path);
+    return -1;
   }
+  struct stat st;
+  fd = keep_if_usable(fd, &st, why);
+  if (fd < 0) return -1;
   close(fd);
-  return -1;
+  return 1;
 }

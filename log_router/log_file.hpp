@@ -24,3 +24,11 @@ constexpr int LOG_FILE_MAX_LINKS = 40;
 // before it returns.  Returns the descriptor, with the file's status in *st,
 // or -1 with *why telling the reason.
 int log_file_open(char* path, struct stat* st, const char** why);
+
+// For a check: whether log_file_open would succeed, creating and writing
+// nothing.  The file is opened as above but without O_CREAT, and closed; a
+// missing one counts as one the open would create when the directory that
+// holds it may be written to.  Returns 1 when the file is there and would
+// be appended to, 0 when it would be created, -1 with *why as
+// log_file_open gives it.
+int log_file_check(char* path, const char** why);

@@ -20,6 +20,7 @@
 
 #include "harness/diag_recorder.hpp"
 #include "harness/files.hpp"
+#include "harness/logroute_run.hpp"
 #include "harness/routing_model.hpp"
 #include "harness/wait.hpp"
 #include "log_router/input_stream.hpp"
@@ -64,29 +65,26 @@ harness::routing_rules scratch_rules() { return {path_for, scratch_root + "/miss
 // recording a message is exempt.
 bool refuse_new = false;
 
-logged_message lost(const std::string& what) { return {LOG_ERR, "Lost access log lines: " + what}; }
+logged_message lost(const std::string& what) { return {LOG_ERR, harness::LOST_LINES + what}; }
 
 using file_map = std::map<std::string, std::string>;
 
-// A router reading a pipe in a thread of its own, fed by the test in steps.
-struct piped_router {
-  int fds[2] = {-1, -1};
-  std::thread thread;
-  piped_router() {
-    EXPECT_EQ(pipe(fds), 0);
-    thread = std::thread([this] { log_router_run(fds[0], nullptr, scratch_resolver); });
+// The router reading a pipe in a fork of the test, fed by the test in steps;
+// its reports go to the console sink, on standard error.
+struct piped_router : harness::logroute {
+  explicit piped_router(const harness::temp_tree& streams)
+      : logroute(route_standard_input, {.out = streams.path("out"), .err = streams.path("err")}) {}
+  static int route_standard_input() {
+    diag_log_write = diag_console_write;
+    return log_router_run(STDIN_FILENO, nullptr, scratch_resolver);
   }
-  ~piped_router() { finish(); }
-  void feed(const std::string& text) {
-    ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  }
-  // Ends the input and waits for the router to route the rest.
-  void finish() {
-    if (fds[1] < 0) return;
-    close(fds[1]);
-    fds[1] = -1;
-    thread.join();
-    close(fds[0]);
+  // The reports written so far.
+  std::vector<logged_message> reports() const {
+    std::vector<logged_message> found;
+    std::string text = err();
+    for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+      found.push_back({LOG_ERR, text.substr(at, end - at)});
+    return found;
   }
 };
 
@@ -129,7 +127,7 @@ class Router : public ::testing::Test {
   // Feeds text to the router and waits until `done` holds.
   template <typename Condition>
   void feed_until(piped_router& router, const std::string& text, Condition done) {
-    router.feed(text);
+    ASSERT_TRUE(router.send(text));
     ASSERT_TRUE(harness::wait_until(done, 10s)) << "after " << text;
   }
 
@@ -140,6 +138,7 @@ class Router : public ::testing::Test {
   }
 
   harness::temp_tree tree;
+  harness::temp_tree streams;  // a piped router's standard output and error
   harness::diag_recorder log;
 };
 
@@ -259,16 +258,16 @@ TEST_F(Router, FailedWriteIsReportedOncePerPath) {
 
 // A path that fails, works and fails again within a minute is reported once.
 TEST_F(Router, PathIsReportedAtMostOnceAMinute) {
-  piped_router router;
+  piped_router router(streams);
   std::string missing = "missing-dir/missing";
-  feed_until(router, "missing@@80@@1\n", [&] { return log.messages().size() == 1; });
+  feed_until(router, "missing@@80@@1\n", [&] { return router.reports().size() == 1; });
   tree.make_dirs("missing-dir");
   feed_until(router, "other@@80@@x\nmissing@@80@@2\n", [&] { return tree.read(missing) == "2\n"; });
   std::filesystem::remove_all(tree.path("missing-dir"));
   feed_until(router, "missing@@80@@3\nother@@80@@y\n",
              [&] { return tree.read("other.plain") == "x\ny\n"; });
-  router.finish();
-  EXPECT_EQ(log.messages().size(), 1u);
+  EXPECT_EQ(router.finish().exit_status, 0);
+  EXPECT_EQ(router.reports().size(), 1u);
 }
 
 TEST_F(Router, LongLinesAreNeverCutOrSplit) {
@@ -413,18 +412,18 @@ TEST_F(Router, DrainOutOfTimeStopsAndCountsTheLinesLeft) {
 // logger appending to the same file can never come between its parts. An
 // unfinished last line is still written at the end of input.
 TEST_F(Router, UnfinishedLineWaitsForItsNewlineAndIsWrittenWhole) {
-  piped_router router;
+  piped_router router(streams);
   auto holds = [&](const std::string& content) {
     return [this, content] { return tree.read("A.plain") == content; };
   };
   feed_until(router, "A@@80@@first\nA@@80@@sec", holds("first\n"));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(tree.read("A.plain"), "first\n");  // "sec" is held back
-  router.feed("ond half");
+  ASSERT_TRUE(router.send("ond half"));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(tree.read("A.plain"), "first\n");
   feed_until(router, "\nA@@80@@no newline", holds("first\nsecond half\n"));
-  router.finish();
+  EXPECT_EQ(router.finish().exit_status, 0);
   EXPECT_EQ(tree.read("A.plain"), "first\nsecond half\nno newline");
 }
 
@@ -432,7 +431,7 @@ TEST_F(Router, UnfinishedLineWaitsForItsNewlineAndIsWrittenWhole) {
 // follow go to the file the key leads to now instead of into the removed
 // file; when none can be opened, that is reported and the lines dropped.
 TEST_F(Router, RemovedLogFileIsReopened) {
-  piped_router router;
+  piped_router router(streams);
   tree.make_dirs("missing-dir");
   std::string missing = "missing-dir/missing";
   feed_until(router, "A@@80@@1\n", [&] { return tree.read("A.plain") == "1\n"; });
@@ -442,10 +441,10 @@ TEST_F(Router, RemovedLogFileIsReopened) {
   std::filesystem::remove_all(tree.path("missing-dir"));
   feed_until(router, "missing@@80@@lost\nA@@80@@3\n",
              [&] { return tree.read("A.plain") == "2\n3\n"; });
-  router.finish();
+  EXPECT_EQ(router.finish().exit_status, 0);
   std::vector<logged_message> expected = {
       lost("cannot open " + scratch_root + "/missing-dir/missing: No such file or directory")};
-  EXPECT_EQ(log.messages(), expected);
+  EXPECT_EQ(router.reports(), expected);
 }
 
 // A write that fails inside a line (the file size limit stands in for a

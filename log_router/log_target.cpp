@@ -14,12 +14,6 @@
 
 namespace {
 
-bool is_ssl_port(const log_target* target, const char* port) {
-  for (std::size_t i = 0; i < target->ssl_port_count; ++i)
-    if (std::strcmp(port, target->ssl_ports[i]) == 0) return true;
-  return false;
-}
-
 void remember_key(log_target* target, const char* vhost, std::size_t vhost_length, const char* port,
                   std::size_t port_length) {
   std::memcpy(target->vhost, vhost, vhost_length);
@@ -69,7 +63,8 @@ bool open_current_key(log_target* target) {
   // A host name with a NUL byte inside would be cut short and could name
   // another domain; it goes to the server-wide log like an empty one.
   bool cut_short = std::strlen(target->vhost) != target->vhost_length;
-  bool ssl = std::strlen(target->port) == target->port_length && is_ssl_port(target, target->port);
+  bool ssl = std::strlen(target->port) == target->port_length &&
+             log_target_is_ssl_port(target, target->port);
   target->path = target->resolve(cut_short ? "" : target->vhost, ssl);
   target->path_failing = failure_reports_remembers(&target->reports, target->path);
   target->path_missing = false;
@@ -135,6 +130,12 @@ void log_target_init(log_target* target, const char* extra_ssl_port, log_path_re
   target->missing_since = {};
   target->line_written = 0;
   target->drop_rest_of_line = false;
+}
+
+bool log_target_is_ssl_port(const log_target* target, const char* port) {
+  for (std::size_t i = 0; i < target->ssl_port_count; ++i)
+    if (std::strcmp(port, target->ssl_ports[i]) == 0) return true;
+  return false;
 }
 
 bool log_target_matches(const log_target* target, const char* vhost, std::size_t vhost_length,

@@ -57,6 +57,9 @@ constexpr long LOG_ROTATION_GRACE_MS = 1000;
 // Starts with no file open.  extra_ssl_port may be null.
 void log_target_init(log_target* target, const char* extra_ssl_port, log_path_resolver resolve);
 
+// True when lines of `port` go to the SSL logs: "443", or the extra port.
+bool log_target_is_ssl_port(const log_target* target, const char* port);
+
 // True when a file is open for exactly this host name and port.
 bool log_target_matches(const log_target* target, const char* vhost, std::size_t vhost_length,
                         const char* port, std::size_t port_length);

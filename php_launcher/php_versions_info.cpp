@@ -4,7 +4,7 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "php_launcher/launcher_syslog.hpp"
+#include "php_launcher/launcher_log.hpp"
 
 namespace {
 
@@ -204,7 +204,7 @@ int php_versions_info_load(php_versions_info** root, char* text) {
   errno = 0;
   *root = php_versions_info_create(reader);
   if (*root == nullptr) {
-    phpgate_syslog(PHPGATE_IDENT, "can not create php_versions_info object");
+    phpgate_log(PHPGATE_IDENT, "can not create php_versions_info object");
     json_reader_destroy(reader);
     return 1;
   }
@@ -212,8 +212,8 @@ int php_versions_info_load(php_versions_info** root, char* text) {
     json_reader_destroy(reader);
     return 0;
   }
-  phpgate_syslog(PHPGATE_IDENT, "can not parse php_versions_info object : `%s'",
-                 json_error_message(reader));
+  phpgate_log(PHPGATE_IDENT, "can not parse php_versions_info object : `%s'",
+              json_error_message(reader));
   json_reader_destroy(reader);
   return 1;
 }

@@ -39,7 +39,7 @@ inline constexpr size_t PHP_HANDLERS_INITIAL_CAPACITY = 18;
 // Parses the NUL-terminated, writable `text` with a reader on the default
 // hooks. Stores the root it made (or null) in *root on every path; the caller
 // owns it, after a failure too. Returns 0 on success, 1 on failure, which it
-// has logged to syslog.
+// has logged (launcher_log.hpp).
 int php_versions_info_load(php_versions_info** root, char* text);
 
 // A new empty root from the reader's `allocate` hook; null when there is no

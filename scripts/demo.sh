@@ -24,7 +24,7 @@ step() {
 sh scripts/setup.sh || fail "scripts/setup.sh failed (output above)"
 step "configuring the build (cmake --preset default)" cmake --preset default
 step "building the programs" cmake --build --preset default -j "$(nproc)" \
-  --target sessreap sessreap-dirs phpgate logroute
+  --target sessreap sessreap-dirs phpgate phpgate-check logroute logroute-check
 
 bin=build/default
 for program in sessreap:session_reaper phpgate:php_launcher logroute:log_router; do

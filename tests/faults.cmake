@@ -20,7 +20,7 @@ target_link_libraries(phpgate_dynamic PRIVATE php_launcher)
 target_compile_options(phpgate_dynamic PRIVATE -fno-exceptions)
 
 varek_e2e_test(phpgate_faults_test phpgate_faults_test.cpp
-  USES PHPGATE_PATH=phpgate PHPGATE_DYNAMIC_PATH=phpgate_dynamic
+  USES PHPGATE_PATH=phpgate PHPGATE_CHECK_PATH=phpgate-check PHPGATE_DYNAMIC_PATH=phpgate_dynamic
        PHP_STANDIN_PATH=phpgate_standin MALLOC_FAIL_SHIM=malloc_fail_shim
   LIBRARIES php_launcher LABELS e2e)
 varek_e2e_test(logroute_faults_test logroute_faults_test.cpp

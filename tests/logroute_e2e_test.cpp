@@ -19,6 +19,7 @@
 
 #include "harness/files.hpp"
 #include "harness/fixed_paths.hpp"
+#include "harness/logroute_run.hpp"
 #include "harness/process.hpp"
 #include "harness/sandbox.hpp"
 #include "harness/wait.hpp"
@@ -31,9 +32,19 @@ using harness::DOMAINS_DIR;
 using harness::SERVER_LOG;
 using namespace std::chrono_literals;
 
-harness::run_result logroute(const std::string& input, std::vector<std::string> args = {}) {
-  args.insert(args.begin(), LOGROUTE_PATH);
-  return harness::run(args, {.env = {}, .input = input});
+harness::run_result logroute(const std::string& input, const std::vector<std::string>& args = {}) {
+  return harness::run_logroute(LOGROUTE_PATH, input, args);
+}
+
+harness::run_result check(std::vector<std::string> args) {
+  args.insert(args.begin(), LOGROUTE_CHECK_PATH);
+  return harness::run(args);
+}
+
+// The file logroute-check names for a host and port, from its first line.
+std::string checked_file(const std::vector<std::string>& args) {
+  std::string out = check(args).out;
+  return out.substr(0, out.find('\n'));
 }
 
 // A sandbox with example.com (with logs), nolog.example.com (without) and
@@ -85,7 +96,7 @@ TEST_F(Logroute, RoutesEveryKindOfLineWithDefaults) {
   EXPECT_EQ(r.exit_status, 0);
   // A missing configuration file is retried at every key change, silently.
   // Lines without tags are reported: the first at once, the rest at the end.
-  std::string untagged = "Lost access log lines: 1 lines without host@@port@@ tags skipped\n";
+  std::string untagged = harness::lost_untagged(1) + "\n";
   EXPECT_EQ(r.out, untagged + untagged);
   EXPECT_EQ(r.err, untagged + untagged);
   std::map<std::string, std::string> expected = {
@@ -107,6 +118,12 @@ TEST_F(Logroute, TakesDirectoriesFromPanelConfiguration) {
   box.make_dirs("/var/log/httpd");
   auto r = logroute(EVERY_KIND_OF_LINE);
   EXPECT_EQ(r.exit_status, 0);
+  auto settings = check({});
+  EXPECT_EQ(settings.out,
+            "HTTPD_VHOSTS_D /var/lib/vhosts\t# /etc/vrk/vrk.conf\n"
+            "HTTPD_LOG_D /var/log/httpd\t# /etc/vrk/vrk.conf\n");
+  EXPECT_EQ(settings.err,
+            "Invalid variable definition BROKEN=line\n\nExpected a space after variable name\n");
   // nolog.example.com has no directory of its own in this tree.
   std::map<std::string, std::string> expected = {
       {"/var/lib/vhosts/system/example.com/logs/access_ssl_log", "ssl line\ndomain without logs\n"},
@@ -138,11 +155,17 @@ TEST_F(Logroute, SslPortsAreFourFourThreeAndTheArgument) {
   for (const auto& c : cases) {
     fs::remove_all(DOMAINS_DIR + "/example.com/logs");
     box.make_dirs(DOMAINS_DIR + "/example.com/logs");
+    std::vector<std::string> check_args = {"example.com", c.port};
+    check_args.insert(check_args.end(), c.args.begin(), c.args.end());
+    std::string checked = checked_file(check_args);
     auto r = logroute(std::string("example.com@@") + c.port + "@@line\n", c.args);
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(box.read_file(domain_log("example.com", c.ssl)), "line\n")
         << "port \"" << c.port << "\" with " << c.args.size() << " argument(s)";
     EXPECT_FALSE(box.exists(domain_log("example.com", !c.ssl)));
+    if (c.args.size() < 2) {
+      EXPECT_EQ(checked, domain_log("example.com", c.ssl)) << "port \"" << c.port << "\"";
+    }
   }
 }
 
@@ -162,6 +185,10 @@ TEST_F(Logroute, ParentDomainsAndFallback) {
   };
   for (const auto& c : cases) {
     for (const auto& [path, content] : routed()) fs::remove(path);
+    auto checked = check({c.vhost});  // creates nothing
+    EXPECT_EQ(checked.out.substr(0, checked.out.find('\n')), c.log) << c.vhost;
+    EXPECT_NE(checked.out.find("file: missing, the first line creates it\n"), std::string::npos);
+    EXPECT_TRUE(routed().empty()) << c.vhost;
     logroute(std::string(c.vhost) + "@@80@@x\n");
     std::map<std::string, std::string> expected = {{c.log, "x\n"}};
     EXPECT_EQ(routed(), expected) << c.vhost;
@@ -275,10 +302,12 @@ TEST_F(Logroute, FailedOpenDropsLinesReportsOnceAndRetries) {
                       "lost\nexample.com@@80@@3\n");
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(box.read_file(domain_log("example.com")), "1\n2\n3\n");
-    std::string report =
-        "Lost access log lines: cannot open " + domain_log(c.domain) + ": " + c.error + "\n";
+    std::string report = harness::lost_at("open", domain_log(c.domain), c.error) + "\n";
     EXPECT_EQ(r.err, report);
     EXPECT_EQ(r.out, report);
+    auto checked = check({c.domain});
+    EXPECT_EQ(checked.exit_status, 1) << c.domain;
+    EXPECT_NE(checked.out.find("\nfile: " + report), std::string::npos) << checked.out;
   }
   char byte;
   EXPECT_LE(read(reader, &byte, 1), 0);
@@ -291,9 +320,13 @@ TEST_F(Logroute, FailedOpenDropsLinesReportsOnceAndRetries) {
   make_link("/dev/null", domain_log("null.test"), 0);
   make_link("/var/log/kept", DOMAINS_DIR + "/kept.test/logs", 0);
   box.make_dirs("/var/log/kept");
+  EXPECT_EQ(check({"kept.test"}).exit_status, 0);
   auto r = logroute("null.test@@80@@gone\nkept.test@@80@@kept\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(box.read_file("/var/log/kept/access_log"), "kept\n");
+  auto appended = check({"null.test"});
+  EXPECT_EQ(appended.out.substr(appended.out.rfind("file: ")),
+            "file: there, lines are appended to it\n");
 }
 
 TEST_F(Logroute, CreatesLogsWithModeSixFourFourUnderUmaskAndAppends) {
@@ -368,24 +401,43 @@ TEST_F(Logroute, EmptyOrUnroutableInputOpensNothing) {
 }
 
 // The web server sends SIGTERM to its piped loggers at every restart while
-// its old children may still write: a first stop signal changes nothing.  A
-// second one is the prompt stop: what the pipe already holds is still
+// its old children may still write: a first stop signal changes nothing, and
+// nor does the pair that Apache's prefork MPM sends (SIGHUP or SIGTERM, then
+// SIGTERM, from the parent within a second).  A second one from elsewhere is
+// an administrator's, the prompt stop: what the pipe already holds is still
 // routed, and logroute ends within two seconds with status 0 although the
 // pipe is still open.
 TEST_F(Logroute, FirstStopSignalChangesNothingSecondDrainsThePipeAndExits) {
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+  const struct {
+    int first, second;
+    bool parents_pair;
+  } cases[] = {{SIGTERM, SIGTERM, false},
+               {SIGINT, SIGINT, false},
+               {SIGHUP, SIGHUP, false},
+               {SIGHUP, SIGTERM, true},
+               {SIGTERM, SIGTERM, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(strsignal(c.first)) + (c.parents_pair ? ", the parent's pair" : ""));
     fs::remove(domain_log("example.com"));
-    harness::child p({LOGROUTE_PATH}, {});
+    harness::logroute p(LOGROUTE_PATH);
     std::string expected = "before the stop\n";
     ASSERT_TRUE(p.send("example.com@@80@@before the stop\n"));
     // Once the first line is routed, logroute is up and waits for input.
     ASSERT_TRUE(harness::wait_until(
         [&] { return box.read_file(domain_log("example.com")) == expected; }, 10s));
-    kill(p.pid(), sig);
+    kill(p.pid(), c.first);
+    if (c.parents_pair) {
+      kill(p.pid(), c.second);
+      std::this_thread::sleep_for(300ms);  // a prompt stop would be over
+    }
     expected += "after the first signal\n";
     ASSERT_TRUE(p.send("example.com@@80@@after the first signal\n"));
     ASSERT_TRUE(harness::wait_until(
         [&] { return box.read_file(domain_log("example.com")) == expected; }, 10s));
+    if (c.parents_pair) {  // routes on to the end of its input
+      EXPECT_EQ(p.finish(10s).exit_status, 0);
+      continue;
+    }
     kill(p.pid(), SIGSTOP);  // the rest waits in the pipe, unread, when the signal comes
     std::string held;
     for (int i = 0; i < 500; ++i) {
@@ -393,12 +445,12 @@ TEST_F(Logroute, FirstStopSignalChangesNothingSecondDrainsThePipeAndExits) {
       expected += "held " + std::to_string(i) + "\n";
     }
     ASSERT_TRUE(p.send(held));
-    kill(p.pid(), sig);
+    p.stop_from_outside(c.second);
     kill(p.pid(), SIGCONT);
     harness::run_result r = p.finish(2s, false);
-    ASSERT_NE(r.signal, SIGKILL) << strsignal(sig) << ": still waiting for input";
-    EXPECT_EQ(r.exit_status, 0) << strsignal(sig);
-    EXPECT_EQ(box.read_file(domain_log("example.com")), expected) << strsignal(sig);
+    ASSERT_NE(r.signal, SIGKILL) << "still waiting for input";
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(box.read_file(domain_log("example.com")), expected);
   }
 }
 
@@ -425,7 +477,7 @@ TEST_F(Logroute, LogrotateRotationLosesAndRepeatsNothing) {
     const std::string logs[] = {domain_log("example.com"), domain_log("example.com", true),
                                 SERVER_LOG};
     std::map<std::string, std::string> sent;
-    harness::child p({LOGROUTE_PATH}, {});
+    harness::logroute p(LOGROUTE_PATH);
     std::thread writer([&] {
       for (int i = 0; i < 700; ++i) {
         std::string input;

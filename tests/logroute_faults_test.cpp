@@ -19,13 +19,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "harness/files.hpp"
 #include "harness/fixed_paths.hpp"
+#include "harness/logroute_run.hpp"
 #include "harness/malloc_fail.hpp"
 #include "harness/process.hpp"
 #include "harness/sandbox.hpp"
@@ -43,7 +46,7 @@ using namespace std::chrono_literals;
 
 std::string lost_report(const std::string& what, const std::string& path,
                         const std::string& error) {
-  return "Lost access log lines: cannot " + what + " " + path + ": " + error + "\n";
+  return harness::lost_at(what, path, error) + "\n";
 }
 
 void remove_files_under(const std::vector<std::string>& dirs) {
@@ -65,34 +68,6 @@ bool give_up_permission_override() {
     data[cap / 32].inheritable &= ~(1u << (cap % 32));
   }
   return syscall(SYS_capset, &header, data) == 0;
-}
-
-// logroute reading from a pipe that the test keeps writing to; its two
-// output streams go to files in the sandbox's /tmp.
-struct streaming_logroute : harness::child {
-  struct options {
-    std::vector<std::string> args = {};
-    bool obey_permissions = false;  // without root's permission override
-    std::string backlog = {};       // in the pipe before logroute starts
-  };
-  explicit streaming_logroute(const options& o)
-      : child(argv(o.args),
-              {.input = o.backlog,
-               .out = "/tmp/logroute.out",
-               .err = "/tmp/logroute.err",
-               .in_child = o.obey_permissions ? give_up_permission_override : nullptr}) {}
-  static std::vector<std::string> argv(std::vector<std::string> args) {
-    args.insert(args.begin(), LOGROUTE_PATH);
-    return args;
-  }
-  // How it ended once the input is closed (or not), killed after a minute.
-  harness::run_result finish(bool close_input = true) { return child::finish(60s, close_input); }
-  std::string out() const { return harness::read_file("/tmp/logroute.out"); }
-  std::string err() const { return harness::read_file("/tmp/logroute.err"); }
-};
-
-bool exited_with(int status, int code) {
-  return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == code;
 }
 
 class LogrouteFaults : public ::testing::Test {
@@ -319,7 +294,7 @@ std::string tagged(const std::string& vhost, const std::string& port, const std:
 TEST_F(LogrouteFaults, FullFileSystemKeepsWholeLinesReportsOnceAndRoutesTheRest) {
   box.mount_tmpfs(DOMAINS_DIR + "/full.test/logs", "size=64k");
   box.write_file(DOMAINS_DIR + "/full.test/logs/filler", std::string(32 * 1024, 'f'));
-  streaming_logroute lr({});
+  harness::logroute lr(LOGROUTE_PATH);
   // 300 lines of 333 bytes: far more than the 32 KiB left.
   std::string full_lines = numbered_lines("full ", 0, 300, 333);
   std::string other_lines = numbered_lines("other ", 0, 300, 50);
@@ -370,7 +345,7 @@ TEST_F(LogrouteFaults, LogDirectoryWithoutPermissionIsReportedOnceOthersStillRou
   input += "example.com@@80@@end\n";
 
   {
-    streaming_logroute lr({.obey_permissions = true});
+    harness::logroute lr(LOGROUTE_PATH, {.in_child = give_up_permission_override});
     ASSERT_TRUE(lr.send(input));
     EXPECT_EQ(lr.finish().exit_status, 0);
     EXPECT_EQ(box.read_file(domain_log("example.com")), "0\n1\n2\nend\n");
@@ -384,7 +359,7 @@ TEST_F(LogrouteFaults, LogDirectoryWithoutPermissionIsReportedOnceOthersStillRou
   // The same run with root's powers intact writes both: the refusal above
   // came from the permissions alone.
   fs::remove(domain_log("example.com"));
-  streaming_logroute lr({});
+  harness::logroute lr(LOGROUTE_PATH);
   ASSERT_TRUE(lr.send(input));
   EXPECT_EQ(lr.finish().exit_status, 0);
   EXPECT_EQ(box.read_file(domain_log("locked.test")), "lost\nlost\nlost\n");
@@ -400,7 +375,7 @@ TEST_F(LogrouteFaults, LogDirectoryWithoutPermissionIsReportedOnceOthersStillRou
 // server-wide log) instead of vanishing into the removed file.
 TEST_F(LogrouteFaults, DomainLogDirectoryRemovedWhileOpen) {
   box.make_dirs(DOMAINS_DIR + "/gone.test/logs");
-  streaming_logroute lr({});
+  harness::logroute lr(LOGROUTE_PATH);
   ASSERT_TRUE(lr.send("gone.test@@80@@g1\ngone.test@@80@@g2\n"));
   ASSERT_TRUE(
       wait_until([&] { return box.read_file(domain_log("gone.test")) == "g1\ng2\n"; }, 20s));
@@ -421,7 +396,7 @@ TEST_F(LogrouteFaults, DomainLogDirectoryRemovedWhileOpen) {
 // reported once, the lines for other files still route, and once the
 // directory is back its lines go there again.
 TEST_F(LogrouteFaults, ServerLogDirectoryRemovedAndRestored) {
-  streaming_logroute lr({});
+  harness::logroute lr(LOGROUTE_PATH);
   ASSERT_TRUE(lr.send("unknown.test@@80@@u1\n"));
   ASSERT_TRUE(wait_until([&] { return box.read_file(SERVER_LOG) == "u1\n"; }, 20s));
   int removed_file = open(SERVER_LOG.c_str(), O_RDONLY);
@@ -466,9 +441,9 @@ TEST_F(LogrouteFaults, ManyFailingPathsGiveBoundedReports) {
     expected_err +=
         lost_report("open", domain_log("d" + std::to_string(d) + ".test"), "Read-only file system");
   int suppressed = (domains - remembered) * rounds - per_window;
-  expected_err += "Lost access log lines: " + std::to_string(suppressed) +
+  expected_err += harness::LOST_LINES + std::to_string(suppressed) +
                   " more failures not reported (too many failing paths)\n";
-  streaming_logroute lr({});
+  harness::logroute lr(LOGROUTE_PATH);
   ASSERT_TRUE(lr.send(input));
   EXPECT_EQ(lr.finish().exit_status, 0);
   EXPECT_EQ(box.read_file(SERVER_LOG), expected_log);
@@ -477,14 +452,38 @@ TEST_F(LogrouteFaults, ManyFailingPathsGiveBoundedReports) {
 }
 
 // ---------------------------------------------------------------------------
+// Standard output and error closed (a test runner, cron): the reports go to
+// /dev/null, never into a descriptor logroute opens for itself, and an idle
+// input costs no CPU time.
+
+TEST_F(LogrouteFaults, ClosedOutputStreamsKeepAnIdleInputCheap) {
+  harness::logroute lr(LOGROUTE_PATH, {.in_child = [] { return close(1) == 0 && close(2) == 0; }});
+  ASSERT_TRUE(lr.send("a line without tags: reported\n"));
+  auto cpu_ticks = [&] {  // utime + stime: fields 14 and 15 of /proc/PID/stat
+    std::string stat = harness::read_file("/proc/" + std::to_string(lr.pid()) + "/stat");
+    std::istringstream from_field_3(stat.substr(stat.rfind(')') + 2));
+    std::vector<std::string> f{std::istream_iterator<std::string>(from_field_3), {}};
+    return std::stol(f.at(11)) + std::stol(f.at(12));
+  };
+  std::this_thread::sleep_for(200ms);
+  long before = cpu_ticks();
+  std::this_thread::sleep_for(1s);
+  EXPECT_LT(cpu_ticks() - before, 20) << "busy while its input is idle";
+  ASSERT_TRUE(lr.send("example.com@@80@@routed\n"));
+  EXPECT_EQ(lr.finish().exit_status, 0);
+  EXPECT_EQ(box.read_file(domain_log("example.com")), "routed\n");
+}
+
+// ---------------------------------------------------------------------------
 // Stop signals in the middle of a stream.
 
-// Whatever the input and the output streams do, two stop signals end logroute
-// within a second or two, and a reader that left its standard output does
-// not kill it: endless input (/dev/zero); a writer that never stops (what
-// waited at the signal is routed in time, nothing reported lost); output
-// streams whose pipe is full, so that a report blocks; output streams whose
-// reader has gone (EPIPE).
+// Whatever the input and the output streams do, two stop signals (the
+// second an administrator's) end logroute within a second or two, and a
+// reader that left its standard output does not kill it: endless input
+// (/dev/zero); a writer that never stops (what waited at the signal is
+// routed in time, nothing reported lost); output streams whose pipe is
+// full, so that a report blocks; output streams whose reader has gone
+// (EPIPE).
 TEST_F(LogrouteFaults, StopsPromptlyWhateverTheInputAndOutputDo) {
   enum class input { lines, zero, endless_writer };
   enum class output { file, full_pipe, closed_pipe };
@@ -508,18 +507,13 @@ TEST_F(LogrouteFaults, StopsPromptlyWhateverTheInputAndOutputDo) {
       }
     }
     if (c.out == output::closed_pipe) close(out[0]);
-    pid_t pid = fork();
-    if (pid == 0) {
+    auto redirect = [&] {
       int input = c.in == input::zero ? open("/dev/zero", O_RDONLY) : in[0];
-      int output =
-          c.out == output::file ? open("/tmp/out", O_WRONLY | O_CREAT | O_TRUNC, 0644) : out[1];
-      dup2(input, 0);
-      dup2(output, 1);
-      dup2(output, 2);
-      fcntl(1, F_SETFL, 0);
-      execl(LOGROUTE_PATH, LOGROUTE_PATH, static_cast<char*>(nullptr));
-      _exit(127);
-    }
+      bool to_pipe = c.out != output::file;
+      return dup2(input, 0) == 0 && (!to_pipe || (dup2(out[1], 1) == 1 && dup2(out[1], 2) == 2)) &&
+             fcntl(1, F_SETFL, 0) == 0;
+    };
+    harness::logroute lr(LOGROUTE_PATH, {.in_child = redirect});
     close(in[0]);
     close(out[1]);
     std::string lines = "example.com@@80@@1\nmissing.test@@80@@lost\nexample.com@@80@@2\n";
@@ -543,23 +537,18 @@ TEST_F(LogrouteFaults, StopsPromptlyWhateverTheInputAndOutputDo) {
       close(in[1]);  // the end of input ends it, if EPIPE did not
       in[1] = -1;
     } else {
-      kill(pid, SIGTERM);
-      kill(pid, SIGHUP);  // the second: the prompt stop
+      kill(lr.pid(), SIGTERM);
+      lr.stop_from_outside(SIGHUP);  // the second: the prompt stop
     }
-    int status = harness::wait_for_exit(pid, 3s);
-    bool ended = status != -1;
-    if (!ended) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-    }
+    harness::run_result r = lr.finish(3s, false);
     writing = false;
     writer.join();
-    EXPECT_TRUE(ended);
+    EXPECT_NE(r.signal, SIGKILL) << "still running";
     // A report that cannot get out may leave the end to SIGALRM; nothing else.
     if (c.out == output::full_pipe) {
-      EXPECT_TRUE(exited_with(status, 0) || (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM));
+      EXPECT_TRUE(r.exit_status == 0 || r.signal == SIGALRM) << r.exit_status << " " << r.signal;
     } else {
-      EXPECT_TRUE(exited_with(status, 0)) << status;
+      EXPECT_EQ(r.exit_status, 0) << r.signal;
     }
     if (c.out == output::closed_pipe) {
       EXPECT_EQ(box.read_file(domain_log("example.com")), "1\n2\n");
@@ -569,7 +558,7 @@ TEST_F(LogrouteFaults, StopsPromptlyWhateverTheInputAndOutputDo) {
       EXPECT_GT(routed.size(), 0u);
       EXPECT_EQ(routed.find_first_not_of("x\n"), std::string::npos);
       EXPECT_EQ(routed.find("xx"), std::string::npos);
-      EXPECT_EQ(box.read_file("/tmp/out"), "");
+      EXPECT_EQ(lr.out() + lr.err(), "");
     }
     if (in[1] >= 0) close(in[1]);
     if (out[0] >= 0 && c.out != output::closed_pipe) close(out[0]);
@@ -578,8 +567,9 @@ TEST_F(LogrouteFaults, StopsPromptlyWhateverTheInputAndOutputDo) {
 }
 
 // A megabyte of lines over many hosts waits in the pipe; the stop signals
-// (two or more: the prompt stop) come while logroute is busy routing them. Everything already in
-// the pipe ends up in its file, whole and once, and logroute exits 0 although the pipe stays open.
+// (two or more, an administrator's: the prompt stop) come while logroute is
+// busy routing them. Everything already in the pipe ends up in its file,
+// whole and once, and logroute exits 0 although the pipe stays open.
 TEST_F(LogrouteFaults, StopSignalsMidStreamLoseNothingInThePipe) {
   const int hosts = 50;
   for (int h = 0; h < hosts; ++h)
@@ -595,10 +585,10 @@ TEST_F(LogrouteFaults, StopSignalsMidStreamLoseNothingInThePipe) {
       backlog += host + "@@" + (i % 7 == 0 ? "443" : "80") + "@@" + text;
       expected[domain_log(host, i % 7 == 0)] += text;
     }
-    streaming_logroute lr({.backlog = backlog});
+    harness::logroute lr(LOGROUTE_PATH, {.input = backlog});
     ASSERT_TRUE(wait_until([&] { return box.exists(domain_log("h0.test")); }, 20s));
-    for (int s = 0; s < signals; ++s) kill(lr.pid(), s % 2 ? SIGHUP : SIGTERM);
-    harness::run_result r = lr.finish(false);
+    for (int s = 0; s < signals; ++s) lr.stop_from_outside(s % 2 ? SIGHUP : SIGTERM);
+    harness::run_result r = lr.finish(60s, false);
     ASSERT_NE(r.signal, SIGKILL) << "still running with the pipe open";
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(files_under({"/var/www", "/var/log"}), expected);

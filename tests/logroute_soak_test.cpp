@@ -28,6 +28,7 @@
 
 #include "harness/files.hpp"
 #include "harness/fixed_paths.hpp"
+#include "harness/logroute_run.hpp"
 #include "harness/process.hpp"
 #include "harness/sandbox.hpp"
 #include "harness/wait.hpp"
@@ -69,10 +70,10 @@ std::vector<std::pair<int, std::string>> open_descriptors(pid_t pid) {
 }
 
 // logroute reading a pipe; its standard output and error go to one file.
-struct piped_logroute : harness::child {
-  explicit piped_logroute(const std::string& output)
-      : child({LOGROUTE_PATH}, {.out = output, .err = output}) {}
-};
+std::unique_ptr<harness::logroute> piped_logroute(const std::string& output) {
+  return std::make_unique<harness::logroute>(
+      LOGROUTE_PATH, harness::logroute_options{.out = output, .err = output});
+}
 
 // ---------------------------------------------------------------------------
 // Millions of lines over thousands of hosts.
@@ -134,7 +135,8 @@ TEST(LogrouteSoak, EveryLineOnceMemoryFlatNoDescriptorLeft) {
   box.make_dirs(DOMAINS_DIR + "/marker.test/logs");
   box.make_dirs("/var/log/apache2");
 
-  piped_logroute lr("/tmp/logroute.out");
+  auto logger = piped_logroute("/tmp/logroute.out");
+  harness::logroute& lr = *logger;
   auto started = std::chrono::steady_clock::now();
   // Resident memory once a tenth of the lines is through, and at the end.
   long hwm_early = -1;
@@ -228,10 +230,9 @@ TEST(LogrouteSoak, TwoLoggersOnTheSameFilesNeverTearOrMixLines) {
   box.make_dirs("/var/log/apache2");
 
   auto host_of = [](size_t i) { return static_cast<int>(i / 4 % hosts); };
-  std::vector<std::unique_ptr<piped_logroute>> loggers;
+  std::vector<std::unique_ptr<harness::logroute>> loggers;
   for (int w = 0; w < 2; ++w)
-    loggers.push_back(
-        std::make_unique<piped_logroute>("/tmp/logroute" + std::to_string(w) + ".out"));
+    loggers.push_back(piped_logroute("/tmp/logroute" + std::to_string(w) + ".out"));
   std::vector<std::thread> writers;
   std::atomic<bool> sent_all[2] = {false, false};
   for (int w = 0; w < 2; ++w) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,32 @@ std::string name_of(const testing::TestParamInfo<Case>& info) {
   for (char& ch : name)
     if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
   return name;
+}
+
+// BASE_ENV with a case's variables, which replace those of the same name.
+std::vector<std::string> env_with(const std::vector<std::string>& extra) {
+  std::vector<std::string> env;
+  for (const std::string& base : BASE_ENV) {
+    bool replaced = false;
+    for (const std::string& e : extra)
+      replaced = replaced || e.compare(0, e.find('='), base, 0, base.find('=')) == 0;
+    if (!replaced) env.push_back(base);
+  }
+  env.insert(env.end(), extra.begin(), extra.end());
+  return env;
+}
+
+// What a case makes first (a shell command), and phpgate's argument vector,
+// run as user nobody when asked.
+std::vector<std::string> prepare(const char* setup, bool as_nobody) {
+  if (setup) {
+    EXPECT_EQ(harness::run({"/bin/sh", "-c", setup}).exit_status, 0) << setup;
+  }
+  std::vector<std::string> argv = {PHPGATE_PATH};
+  if (as_nobody)
+    argv.insert(argv.begin(),
+                {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  return argv;
 }
 
 std::string not_found(const std::string& id) {
@@ -53,6 +80,8 @@ struct launch_case {
   std::vector<std::string> env;  // added to BASE_ENV
   std::vector<std::string> argv;
   std::vector<std::string> messages;
+  const char* setup = nullptr;  // shell command that makes what the case needs
+  bool as_nobody = false;       // phpgate runs as user nobody
 };
 
 std::ostream& operator<<(std::ostream& out, const launch_case& c) { return out << c.what; }
@@ -82,16 +111,27 @@ const launch_case LAUNCH_CASES[] = {
      {"VK_CUSTOM_PHP_INI=/tmp/%s%n%m.ini"},
      {STANDIN},
      {"phpgate|/tmp/%s%n%m.ini:No such file or directory"}},
+    {"ini path with a blank",
+     {"VK_CUSTOM_PHP_INI=/tmp/site dir/php.ini"},
+     {STANDIN, "-c", "/tmp/site dir/php.ini"},
+     {},
+     "mkdir '/tmp/site dir' && echo x >'/tmp/site dir/php.ini'"},
+    // PHP opens the files of a directory it may search but not list.
+    {"search only ini directory",
+     {"VK_CUSTOM_PHP_INI=/tmp/search"},
+     {STANDIN, "-c", "/tmp/search"},
+     {},
+     "mkdir -m 711 /tmp/search && echo x >/tmp/search/php.ini",
+     true},
 };
 
 class PhpgateStarts : public PhpgateLaunch, public testing::WithParamInterface<launch_case> {};
 
 TEST_P(PhpgateStarts, HandlerWithArgumentsEnvironmentAndDescriptors) {
   const launch_case& c = GetParam();
-  std::vector<std::string> env = BASE_ENV;
-  env.insert(env.end(), c.env.begin(), c.env.end());
+  std::vector<std::string> env = env_with(c.env);
 
-  gate_run run = run_gate(env, "request body\n");
+  gate_run run = run_gate(env, "request body\n", prepare(c.setup, c.as_nobody));
 
   ASSERT_TRUE(run.php.ran) << run.result.err;
   EXPECT_EQ(run.php.argv, c.argv);
@@ -104,6 +144,17 @@ TEST_P(PhpgateStarts, HandlerWithArgumentsEnvironmentAndDescriptors) {
   if (!run.log.empty()) {
     EXPECT_EQ(run.log.front().pid, run.php.pid);
   }
+  // phpgate-check, as the same user, tells the same.
+  std::vector<std::string> user = prepare(nullptr, c.as_nobody);
+  user.pop_back();
+  auto check = run_check(env, user);
+  std::string command;
+  for (const std::string& word : c.argv)
+    command += (command.empty() ? "" : " ") +
+               (word.find(' ') == std::string::npos ? word : "'" + word + "'");
+  EXPECT_EQ(check.exit_status, 0) << check.err;
+  EXPECT_EQ(check.out, command + "\n");
+  EXPECT_EQ(check.err, check_output(c.messages));
 }
 
 INSTANTIATE_TEST_SUITE_P(Launch, PhpgateStarts, testing::ValuesIn(LAUNCH_CASES),
@@ -115,6 +166,18 @@ TEST_F(PhpgateLaunch, OwnArgumentsAreNotPassedOn) {
   ASSERT_TRUE(run.php.ran);
   EXPECT_EQ(run.php.argv, std::vector<std::string>{STANDIN});
   EXPECT_TRUE(run.log.empty());
+}
+
+// Started with its standard descriptors closed (by cron, a panel's helper),
+// phpgate hands PHP /dev/null on each, so that no file PHP opens can be
+// taken for one.
+TEST_F(PhpgateLaunch, ClosedStandardDescriptorsReachPhpAsDevNull) {
+  unlink(RECORD_PATH);
+  auto closed = [] { return close(0) == 0 && close(1) == 0 && close(2) == 0; };
+  EXPECT_EQ(harness::run({PHPGATE_PATH}, {.env = BASE_ENV, .in_child = closed}).exit_status, 0);
+  standin_record php = parse_standin_record(box_.read_file(RECORD_PATH));
+  EXPECT_EQ(php.argv, std::vector<std::string>{STANDIN});
+  EXPECT_EQ(php.streams, std::vector<std::string>(3, "/dev/null"));
 }
 
 TEST_F(PhpgateLaunch, ExitStatusIsTheHandlers) {
@@ -146,6 +209,16 @@ const std::string PARSE_FAILED =
     "phpgate|unable to parse list of php installations from `/etc/vrk/php_versions.json'";
 const std::string GOOD_REGISTRY = registry_json({handler_at("php82", PHP_STANDIN_PATH)});
 const std::string PHP82 = "VK_CUSTOM_PHP_CGI_INDEX=php82";
+
+// A directory whose DIR/php-cgi-fcgi.ini is longer than PATH_MAX.
+const std::string LONG_DIR = "/tmp" + [] {
+  std::string tail;
+  while (tail.size() < 4080) tail += "/" + std::string(200, 'd');
+  return tail.substr(0, 4085 - 4);
+}();
+const std::string LONG_DIR_SETUP = "mkdir -p " + LONG_DIR + " && echo x >" + LONG_DIR + "/php.ini";
+const std::string SITE_INI = "VK_CUSTOM_PHP_INI=/tmp/site/php.ini";
+const std::string SITE_INI_SETUP = "mkdir -p /tmp/site && echo x >/tmp/site/php.ini";
 
 const refusal_case REFUSAL_CASES[] = {
     {"unknown identifier", GOOD_REGISTRY, {"VK_CUSTOM_PHP_CGI_INDEX=php99"}, {not_found("php99")}},
@@ -194,6 +267,28 @@ const refusal_case REFUSAL_CASES[] = {
      GOOD_REGISTRY,
      {"VK_CUSTOM_PHP_INI=/dev/log", PHP82},
      {"phpgate|/dev/log:Is a socket, not a regular file"}},
+    // Paths PHP would not read as the one file or directory they name.
+    {"ini path with a colon",
+     GOOD_REGISTRY,
+     {"VK_CUSTOM_PHP_INI=/tmp/site:1/etc", PHP82},
+     {"phpgate|/tmp/site:1/etc:Holds ':', where PHP splits a list of directories"},
+     "mkdir -p /tmp/site:1/etc && echo x >/tmp/site:1/etc/php.ini"},
+    {"relative ini path",
+     GOOD_REGISTRY,
+     {"VK_CUSTOM_PHP_INI=tmp/site/php.ini", PHP82},
+     {"phpgate|tmp/site/php.ini:Relative path, which PHP resolves from its working directory"},
+     SITE_INI_SETUP.c_str()},
+    {"ini directory too long for PHP",
+     GOOD_REGISTRY,
+     {"VK_CUSTOM_PHP_INI=" + LONG_DIR, PHP82},
+     {"phpgate|" + LONG_DIR + ":File name too long"},
+     LONG_DIR_SETUP.c_str()},
+    {"query string that makes PHP ignore -c",
+     GOOD_REGISTRY,
+     {SITE_INI, PHP82, "QUERY_STRING=+%2Ds"},
+     {"phpgate|/tmp/site/php.ini:PHP ignores -c for a query string that starts with '-' and holds "
+      "no '='"},
+     SITE_INI_SETUP.c_str()},
     // A registry that is no regular file is never waited on.
     {"registry is a FIFO",
      std::nullopt,
@@ -241,15 +336,7 @@ TEST_P(PhpgateRefuses, LogsInOrderAndExitsWithOne) {
   const refusal_case& c = GetParam();
   if (c.registry) write_registry(*c.registry);
   box_.make_dirs("/etc/vrk");
-  if (c.setup) {
-    ASSERT_EQ(harness::run({"/bin/sh", "-c", c.setup}).exit_status, 0) << c.setup;
-  }
-  std::vector<std::string> env = BASE_ENV;
-  env.insert(env.end(), c.env.begin(), c.env.end());
-  std::vector<std::string> argv = {PHPGATE_PATH};
-  if (c.as_nobody)
-    argv.insert(argv.begin(),
-                {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  std::vector<std::string> env = env_with(c.env), argv = prepare(c.setup, c.as_nobody);
 
   gate_run run = run_gate(env, "", argv);
 
@@ -258,6 +345,13 @@ TEST_P(PhpgateRefuses, LogsInOrderAndExitsWithOne) {
   EXPECT_EQ(run.result.out, "");
   EXPECT_EQ(run.result.err, "");
   EXPECT_EQ(messages_of(run), c.messages);
+  // phpgate-check, as the same user, tells the same (a request it has not).
+  if (std::find(c.env.begin(), c.env.end(), "QUERY_STRING=+%2Ds") != c.env.end()) return;
+  argv.pop_back();
+  auto check = run_check(env, argv);
+  EXPECT_EQ(check.exit_status, 1);
+  EXPECT_EQ(check.out, "");
+  EXPECT_EQ(check.err, check_output(c.messages));
 }
 
 INSTANTIATE_TEST_SUITE_P(Registry, PhpgateRefuses, testing::ValuesIn(REFUSAL_CASES),

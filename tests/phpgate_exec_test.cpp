@@ -23,6 +23,7 @@ struct exec_failure {
   const char* path;
   const char* error;
   int status;
+  bool checked = true;  // phpgate-check tells it from the file (not what is in it)
 };
 
 // 127: the executable does not exist; 126: it exists but can't be run.
@@ -31,7 +32,7 @@ const exec_failure EXEC_FAILURES[] = {
     {"emptypath", "", "No such file or directory", 127},
     {"notexec", "/tmp/plain-file", "Permission denied", 126},
     {"directory", "/tmp", "Permission denied", 126},
-    {"garbage", "/tmp/garbage", "Exec format error", 126},
+    {"garbage", "/tmp/garbage", "Exec format error", 126, false},
     {"belowfile", "/tmp/plain-file/php-cgi", "Not a directory", 126},
 };
 
@@ -62,6 +63,10 @@ TEST_P(PhpgateExecFails, LogsUnderItsOwnNameAndFails) {
     // One attempt only: no retry without "-c".
     EXPECT_EQ(messages_of(run), std::vector<std::string>{exec_message}) << "ini " << with_ini;
   }
+  auto check = run_check({std::string("VK_CUSTOM_PHP_CGI_INDEX=") + f.id});
+  EXPECT_EQ(check.exit_status, f.checked ? f.status : 0);
+  EXPECT_EQ(check.err,
+            f.checked ? "phpgate: exec " + std::string(f.path) + ":" + f.error + "\n" : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Exec, PhpgateExecFails, testing::ValuesIn(EXEC_FAILURES),
@@ -125,6 +130,13 @@ TEST_P(PhpgateLargeRegistry, FindsTheLastHandler) {
   ASSERT_TRUE(run.php.ran) << run.result.err;
   EXPECT_EQ(run.php.argv, std::vector<std::string>{PHP_STANDIN_PATH});
   EXPECT_TRUE(run.log.empty());
+  // phpgate-check lists every handler, in order.
+  std::string listing;
+  for (size_t i = 0; i + 1 < handlers; i++)
+    listing += "h" + std::to_string(i) + "\t/tmp/none\tno\n";
+  auto check = harness::run({PHPGATE_CHECK_PATH});
+  EXPECT_EQ(check.out, listing + "wanted\t" + PHP_STANDIN_PATH + "\tyes\n");
+  EXPECT_EQ(check.exit_status, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(

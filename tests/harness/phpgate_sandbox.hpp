@@ -27,6 +27,7 @@ struct standin_record {
   pid_t pid = 0;
   std::vector<std::string> argv;
   std::vector<std::string> env;
+  std::vector<std::string> streams;  // what descriptors 0, 1, 2 were at its start
 };
 
 struct gate_run {
@@ -51,6 +52,8 @@ inline standin_record parse_standin_record(const std::string& raw) {
       r.argv.push_back(value);
     else if (entry[0] == 'E')
       r.env.push_back(value);
+    else if (entry[0] == 'F')
+      r.streams.push_back(value);
   }
   return r;
 }
@@ -74,9 +77,32 @@ class PhpgateSandbox : public testing::Test {
     return run;
   }
 
+  // phpgate-check for the identifier and the ini that `env` gives phpgate,
+  // started with `argv` in front (setpriv's, say).
+  harness::run_result run_check(const std::vector<std::string>& env,
+                                std::vector<std::string> argv = {}) {
+    std::string id = "cgi";
+    std::optional<std::string> ini;
+    for (auto e = env.rbegin(); e != env.rend(); ++e) {  // the first one counts
+      if (e->rfind("VK_CUSTOM_PHP_CGI_INDEX=", 0) == 0) id = e->substr(24);
+      if (e->rfind("VK_CUSTOM_PHP_INI=", 0) == 0) ini = e->substr(18);
+    }
+    argv.insert(argv.end(), {PHPGATE_CHECK_PATH, "--", id});
+    if (ini) argv.push_back(*ini);
+    return harness::run(argv, {.env = {"PATH=/usr/bin:/bin"}});
+  }
+
   harness::sandbox box_;
   std::optional<harness::syslog_capture> syslog_;
 };
+
+// What phpgate-check prints on standard error for the messages ("ident|text")
+// that phpgate logs.
+inline std::string check_output(const std::vector<std::string>& messages) {
+  std::string out;
+  for (const std::string& m : messages) out += "phpgate: " + m.substr(m.find('|') + 1) + "\n";
+  return out;
+}
 
 // Messages of a run as "ident|message" for comparison in one piece; every
 // one must also carry LOG_USER | LOG_ERR and the process id of the run.

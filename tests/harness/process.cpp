@@ -196,7 +196,7 @@ void child::start(const std::vector<std::string>* argv, const std::function<int(
     sigprocmask(SIG_SETMASK, &none, nullptr);
     signal(SIGPIPE, SIG_DFL);
     if (!options_.cwd.empty() && chdir(options_.cwd.c_str()) != 0) _exit(125);
-    if (options_.in_child != nullptr && !options_.in_child()) _exit(124);
+    if (options_.in_child && !options_.in_child()) _exit(124);
     if (body != nullptr) {
       close(started.write);
       int code = (*body)();

@@ -34,7 +34,8 @@ struct run_options {
   // file when the same path); empty: collected in the result.
   std::string out = {};
   std::string err = {};
-  bool (*in_child)() = nullptr;  // run in the child first; false ends it with 124
+  // Run in the child after the redirections; false ends it with 124.
+  std::function<bool()> in_child = {};
   std::chrono::milliseconds timeout = std::chrono::seconds(60);  // run()'s limit, and send()'s
 };
 

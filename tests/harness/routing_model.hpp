@@ -25,6 +25,8 @@
 #include <utility>
 #include <vector>
 
+#include "harness/logroute_run.hpp"
+
 namespace harness {
 
 struct routing_rules {
@@ -61,12 +63,11 @@ class routing_model {
  private:
   void report(const std::string& what, const std::string& at, const char* error) {
     if (!reported_.insert(at).second) return;
-    messages.push_back("Lost access log lines: cannot " + what + " " + at + ": " + error);
+    messages.push_back(lost_at(what, at, error));
   }
 
   void report_untagged() {
-    untagged_reports.push_back("Lost access log lines: " + std::to_string(untagged_) +
-                               " lines without host@@port@@ tags skipped");
+    untagged_reports.push_back(lost_untagged(untagged_));
     untagged_ = 0;
   }
 
